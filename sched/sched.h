@@ -1,0 +1,80 @@
+// Scheduler group operations: the only road from the commands to the
+// kernel's scheduler groups. Each operation builds its own parameter lists,
+// makes its kernel call, frees the lists and returns or throws.
+#ifndef SCHED_SCHED_H_
+#define SCHED_SCHED_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace Sched {
+
+using GroupId = uint64_t;
+
+// The kernel's records, byte for byte: a read fills them in place and a
+// pool definition hands its embedded copies straight to the kernel.
+#pragma pack(push, 1)
+struct MemAllocation {
+  int64_t min;
+  int64_t max;       // -1: unset
+  int64_t shares;    // -1: unset, then not sent
+  int64_t minLimit;  // -1: unset
+  uint32_t reserved; // filled by the kernel on reading; never sent
+};
+
+struct CpuAllocation {
+  int32_t min;
+  int32_t max;
+  int32_t shares;
+  int32_t minLimit;
+  uint32_t reserved;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(MemAllocation) == 36, "memory record is 36 bytes");
+static_assert(offsetof(MemAllocation, max) == 8 && offsetof(MemAllocation, shares) == 16 &&
+                  offsetof(MemAllocation, minLimit) == 24 &&
+                  offsetof(MemAllocation, reserved) == 32,
+              "memory record layout");
+static_assert(sizeof(CpuAllocation) == 20, "CPU record is 20 bytes");
+static_assert(offsetof(CpuAllocation, max) == 4 && offsetof(CpuAllocation, shares) == 8 &&
+                  offsetof(CpuAllocation, minLimit) == 12 &&
+                  offsetof(CpuAllocation, reserved) == 16,
+              "CPU record layout");
+
+// A kernel failure: "context: status text", with the kernel status kept.
+class Exception : public std::runtime_error {
+ public:
+  Exception(const std::string& context, uint32_t status);
+  uint32_t status() const { return status_; }
+
+ private:
+  uint32_t status_;
+};
+
+GroupId GroupPathToId(const std::string& path);
+std::string GroupIdToPath(GroupId id);
+GroupId GetParentGroupId(GroupId id);
+std::vector<GroupId> GetMemberGroups(GroupId id);
+
+// Creates the group and applies both records; if applying them fails the new
+// group is deleted again and "Initialize <path>" is thrown with the cause
+// nested.
+void CreateGroup(const std::string& path, const MemAllocation& mem, const CpuAllocation& cpu);
+void DeleteGroup(GroupId id);
+
+void GetMemAllocation(GroupId id, MemAllocation& mem);
+void SetMemAllocation(GroupId id, const MemAllocation& mem);
+void GetCpuAllocation(GroupId id, CpuAllocation& cpu);
+void SetCpuAllocation(GroupId id, const CpuAllocation& cpu);
+
+// Raise or lower the group's memory minimum and maximum by the amounts (MB).
+void IncreaseMemMinMax(GroupId id, uint64_t minAmount, uint64_t maxAmount);
+void DecreaseMemMinMax(GroupId id, uint64_t minAmount, uint64_t maxAmount);
+
+}  // namespace Sched
+
+#endif  // SCHED_SCHED_H_

@@ -1,0 +1,157 @@
+#include "tests/e2e/harness.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+
+#include "gtest/gtest.h"
+
+extern char** environ;
+
+namespace e2e {
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+std::vector<std::string> MergedEnv(const std::vector<std::string>& extra) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string entry(*e);
+    bool replaced = false;
+    for (const std::string& x : extra) {
+      if (entry.compare(0, x.find('=') + 1, x, 0, x.find('=') + 1) == 0) replaced = true;
+    }
+    if (!replaced) env.push_back(entry);
+  }
+  env.insert(env.end(), extra.begin(), extra.end());
+  return env;
+}
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+  return ::remove(path);
+}
+
+}  // namespace
+
+Process::Process(const std::string& program, const std::vector<std::string>& args,
+                 const std::vector<std::string>& env) {
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) Fail("pipe");
+  std::vector<std::string> envStrings = MergedEnv(env);
+  std::vector<char*> argv, envp;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  for (std::string& e : envStrings) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  pid_ = fork();
+  if (pid_ < 0) Fail("fork");
+  if (pid_ == 0) {
+    int devnull = open("/dev/null", O_RDONLY);
+    dup2(devnull, 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    execve(program.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  outFd_ = out[0];
+  errFd_ = err[0];
+}
+
+Process::~Process() {
+  if (!waited_ && pid_ > 0) {
+    kill(pid_, SIGKILL);
+    Wait();
+  }
+}
+
+RunResult Process::Wait() {
+  RunResult r;
+  struct pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+  std::string* sinks[2] = {&r.out, &r.err};
+  int open = 2;
+  char buf[65536];
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      Fail("poll");
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  outFd_ = errFd_ = -1;
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0) {
+    if (errno != EINTR) Fail("waitpid");
+  }
+  waited_ = true;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
+}
+
+RunResult Run(const std::string& program, const std::vector<std::string>& args,
+              const std::vector<std::string>& env) {
+  Process p(program, args, env);
+  return p.Wait();
+}
+
+SimHost::SimHost() {
+  char tmpl[] = "/tmp/poolctl-e2e-XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) Fail("mkdtemp");
+  dir_ = tmpl;
+  db_ = dir_ + "/host.db";
+}
+
+SimHost::~SimHost() { nftw(dir_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
+
+RunResult SimHost::Poolctl(const std::vector<std::string>& args) const {
+  return Run(POOLCTL_BIN, args, {Env()});
+}
+
+RunResult SimHost::Hostsim(const std::vector<std::string>& args) const {
+  return Run(HOSTSIM_BIN, args, {Env()});
+}
+
+Process* SimHost::StartPoolctl(const std::vector<std::string>& args) const {
+  return new Process(POOLCTL_BIN, args, {Env()});
+}
+
+std::string SimHost::WriteFile(const std::string& name, const std::string& content) const {
+  std::string path = dir_ + "/" + name;
+  std::ofstream f(path, std::ios::binary);
+  f << content;
+  if (!f) Fail("write " + path);
+  return path;
+}
+
+std::string SimHost::Groups() const {
+  RunResult r = Hostsim({"groups"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  return r.out;
+}
+
+}  // namespace e2e

@@ -1,0 +1,73 @@
+// End-to-end test harness: runs the real poolctl and hostsim binaries on a
+// simulated host of their own (a fresh HOSTSIM_DB in a temporary folder).
+#ifndef TESTS_E2E_HARNESS_H_
+#define TESTS_E2E_HARNESS_H_
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct RunResult {
+  int status = -1;  // exit status; 128 + signal number when killed by a signal
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+// A child process with its output captured. Wait() collects it.
+class Process {
+ public:
+  Process(const std::string& program, const std::vector<std::string>& args,
+          const std::vector<std::string>& env);
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  pid_t pid() const { return pid_; }
+  RunResult Wait();
+
+ private:
+  pid_t pid_ = -1;
+  int outFd_ = -1;
+  int errFd_ = -1;
+  bool waited_ = false;
+};
+
+// Runs a program to its end. env entries are "NAME=value", added to (or
+// replacing in) the test's own environment.
+RunResult Run(const std::string& program, const std::vector<std::string>& args,
+              const std::vector<std::string>& env = {});
+
+// A fresh simulated host: its own folder and state file, removed at the end.
+class SimHost {
+ public:
+  SimHost();
+  ~SimHost();
+  SimHost(const SimHost&) = delete;
+  SimHost& operator=(const SimHost&) = delete;
+
+  const std::string& dir() const { return dir_; }
+  const std::string& db() const { return db_; }
+  std::string Env() const { return "HOSTSIM_DB=" + db_; }
+
+  RunResult Poolctl(const std::vector<std::string>& args) const;
+  RunResult Hostsim(const std::vector<std::string>& args) const;
+  // Starts poolctl without waiting for it.
+  Process* StartPoolctl(const std::vector<std::string>& args) const;
+
+  // Writes a file below dir() and returns its path.
+  std::string WriteFile(const std::string& name, const std::string& content) const;
+
+  // hostsim groups, as text; fails the test when hostsim fails.
+  std::string Groups() const;
+
+ private:
+  std::string dir_;
+  std::string db_;
+};
+
+}  // namespace e2e
+
+#endif  // TESTS_E2E_HARNESS_H_
