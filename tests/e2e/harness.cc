@@ -51,7 +51,9 @@ Process::Process(const std::string& program, const std::vector<std::string>& arg
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) Fail("pipe");
   std::vector<std::string> envStrings = MergedEnv(env);
   std::vector<char*> argv, envp;
-  argv.push_back(const_cast<char*>(program.c_str()));
+  // As when started from PATH: diagnostics name the program, not its folder.
+  std::string name = program.substr(program.rfind('/') + 1);
+  argv.push_back(const_cast<char*>(name.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   for (std::string& e : envStrings) envp.push_back(e.data());
