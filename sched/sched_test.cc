@@ -230,8 +230,6 @@ TEST_P(SchedFaultTest, EveryCallFailsCleanly) {
     }
   }
   EXPECT_GT(injected, 0);
-  e2e::RunResult leaks = host_.Hostsim({"leaks"});
-  EXPECT_EQ(leaks.out, "0\n");
 }
 
 const FaultCase kFaultCases[] = {
