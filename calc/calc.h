@@ -21,6 +21,10 @@ class Exception : public std::runtime_error {
   size_t position;
 };
 
+// Reads the whole text as one expression and returns its value; booleans are
+// 1.0 and 0.0, and a NaN counts as true. Throws Exception at the first error
+// in reading order, including an expression nested too deeply to evaluate
+// safely. Never changes the variables.
 double Evaluate(const std::string& expression, const Variables& variables);
 
 }  // namespace Calc
