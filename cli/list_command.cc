@@ -1,9 +1,14 @@
 #include <unistd.h>
 
+#include <cerrno>
+#include <cinttypes>
 #include <cstdio>
-#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
 
 #include "cli/commands.h"
+#include "loader/load.h"
 
 namespace {
 
@@ -14,14 +19,70 @@ const char kUsage[] =
     "Flags:\n"
     "    -v              Use CSV format instead of table.\n";
 
+const int kColumns = 9;
+
+struct Layout {
+  int nameWidth;   // left-aligned
+  int valueWidth;  // right-aligned
+  const char* separator;
+};
+
+const Layout kTable = {48, 12, ""};
+const Layout kCsv = {0, 0, ","};
+
+std::string FormatMemValue(int64_t value) {
+  return value == -1 ? "-" : std::to_string(value);
+}
+
+std::string FormatCpuValue(int32_t value) {
+  return value == -1 ? "-" : std::to_string(value);
+}
+
+// Shares also take the kernel's three named levels.
+std::string FormatShares(int64_t value) {
+  switch (value) {
+    case -1: return "-";
+    case -2: return "low";
+    case -3: return "normal";
+    case -4: return "high";
+    default: return std::to_string(value);
+  }
+}
+
+// One line, flushed at once. Values wider than their column are written
+// whole; the rest of the line moves right. A listing that cannot be written
+// whole must not end as a success.
+void WriteLine(const Layout& layout, const std::string (&columns)[kColumns]) {
+  std::string line;
+  for (int i = 0; i < kColumns; ++i) {
+    const std::string& text = columns[i];
+    const size_t width = static_cast<size_t>(i == 0 ? layout.nameWidth : layout.valueWidth);
+    const std::string padding(text.size() < width ? width - text.size() : 0, ' ');
+    line += i == 0 ? text + padding : padding + text;
+    if (i + 1 < kColumns) line += layout.separator;
+  }
+  line += '\n';
+  if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
+      std::fflush(stdout) != 0) {
+    throw std::system_error(errno, std::generic_category(), "standard output");
+  }
+}
+
+void WritePool(const Layout& layout, const Loader::ResourcePoolImpl& pool) {
+  WriteLine(layout, {pool.name, pool.isEnabled ? "yes" : "no", FormatMemValue(pool.mem.min),
+                     FormatMemValue(pool.mem.max), FormatMemValue(pool.mem.minLimit),
+                     FormatShares(pool.mem.shares), FormatCpuValue(pool.cpu.min),
+                     FormatCpuValue(pool.cpu.max), FormatShares(pool.cpu.shares)});
+}
+
 }  // namespace
 
 int ListCommand(int argc, char** argv) {
-  bool csv = false;
+  const Layout* layout = &kTable;
   for (int opt; (opt = getopt(argc, argv, "hv")) != -1;) {
     switch (opt) {
       case 'v':
-        csv = true;
+        layout = &kCsv;
         break;
       case 'h':
         std::fputs(kUsage, stderr);
@@ -31,6 +92,10 @@ int ListCommand(int argc, char** argv) {
         return 1;
     }
   }
-  (void)csv;
-  throw std::runtime_error("list: not available yet");
+  // The header comes first, so that it stands even when a file then fails.
+  WriteLine(*layout, {"name", "auto", "memMin", "memMax", "memMinLimit", "memShares", "cpuMin",
+                      "cpuMax", "cpuShares"});
+  const std::vector<std::string> files(argv + optind, argv + argc);
+  for (const auto& pool : Loader::LoadResourcePools(files, false)) WritePool(*layout, *pool);
+  return 0;
 }

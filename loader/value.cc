@@ -1,0 +1,94 @@
+#include "loader/value.h"
+
+#include <string>
+
+#include "calc/resolve_calc.h"
+#include "loader/exception.h"
+
+namespace {
+
+using NumberResolver = double (*)(const YAML::Node&, const Calc::Variables&);
+using BoolResolver = bool (*)(const YAML::Node&, const Calc::Variables&);
+
+// The sources behind a tag. A tag whose source is not built yet keeps its row
+// with null resolvers, so that its values fail clearly instead of reading as
+// some number.
+struct TagResolver {
+  const char* tag;
+  NumberResolver number;
+  BoolResolver boolean;
+};
+
+bool CalcIsTrue(const YAML::Node& node, const Calc::Variables& table) {
+  return ResolveCalc(node, table) != 0.0;  // NaN counts as true
+}
+
+const TagResolver kTagResolvers[] = {
+    {"!calc", ResolveCalc, CalcIsTrue},
+    {"!config", nullptr, nullptr},
+    {"!bootOption", nullptr, nullptr},
+    {"!fss", nullptr, nullptr},
+};
+
+// Values nest through the resolvers (a local variable of a "!calc" mapping,
+// the default of a "!config" reference), and an alias can make a value
+// contain itself. Aliases can also make one value refer to the same node many
+// times over, each level doubling the work, so the total number of steps of
+// one outermost value is bounded as well. Real definitions stay far below
+// both bounds.
+constexpr int kMaxDepth = 64;
+constexpr long kMaxSteps = 4096;
+
+thread_local int depth = 0;
+thread_local long steps = 0;
+
+class NestingGuard {
+ public:
+  explicit NestingGuard(const YAML::Node& node) {
+    if (depth == 0) steps = 0;
+    if (depth >= kMaxDepth) throw Loader::Exception(node.Mark(), "value nested too deeply");
+    if (++steps > kMaxSteps) throw Loader::Exception(node.Mark(), "value too complex");
+    ++depth;
+  }
+  ~NestingGuard() { --depth; }
+  NestingGuard(const NestingGuard&) = delete;
+  NestingGuard& operator=(const NestingGuard&) = delete;
+};
+
+const TagResolver& FindResolver(const YAML::Node& node, const std::string& tag) {
+  for (const TagResolver& r : kTagResolvers) {
+    if (tag != r.tag) continue;
+    if (r.number == nullptr) throw Loader::Exception(node.Mark(), tag + " is not supported yet");
+    return r;
+  }
+  throw Loader::Exception(node.Mark(), "Unexpected tag " + tag);
+}
+
+const YAML::Node& LiteralScalar(const YAML::Node& node) {
+  if (!node.IsScalar()) throw Loader::Exception(node.Mark(), "Node is not a scalar.");
+  return node;
+}
+
+}  // namespace
+
+double ResolveNumber(const YAML::Node& node, const Calc::Variables& table) {
+  const std::string& tag = node.Tag();  // the library's invalid-node error comes from here
+  NestingGuard guard(node);
+  if (tag != "?") return FindResolver(node, tag).number(node, table);
+  double value;
+  if (!YAML::convert<double>::decode(LiteralScalar(node), value)) {
+    throw YAML::TypedBadConversion<double>(node.Mark());
+  }
+  return value;
+}
+
+bool ResolveBool(const YAML::Node& node, const Calc::Variables& table) {
+  const std::string& tag = node.Tag();
+  NestingGuard guard(node);
+  if (tag != "?") return FindResolver(node, tag).boolean(node, table);
+  bool value;
+  if (!YAML::convert<bool>::decode(LiteralScalar(node), value)) {
+    throw YAML::TypedBadConversion<bool>(node.Mark());
+  }
+  return value;
+}
