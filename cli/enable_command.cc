@@ -1,9 +1,15 @@
+// enable brings pools back into service: a missing group is created from its
+// definition, a group left with memory maximum 0 gets its memory back.
 #include <unistd.h>
 
 #include <cstdio>
 #include <stdexcept>
+#include <string>
 
 #include "cli/commands.h"
+#include "cli/definitions.h"
+#include "loader/load.h"
+#include "sched/sched.h"
 
 namespace {
 
@@ -16,7 +22,63 @@ const char kUsage[] =
     "    An existing pool has its memory allocation restored from the yaml\n"
     "    definition.\n";
 
+// A parent's memory minimum covers the maximum of each of its annex children;
+// restoring the parent must restore that reservation too.
+Sched::MemAllocation RestoredAllocation(Sched::GroupId id, const Loader::ResourcePoolImpl& pool,
+                                        const Loader::ResourcePools& definitions) {
+  Sched::MemAllocation restored = pool.mem;
+  for (Sched::GroupId child : Sched::GetMemberGroups(id)) {
+    std::string path = Sched::GroupIdToPath(child);
+    std::shared_ptr<Loader::ResourcePoolImpl> definition;
+    try {
+      definition = FindDefinition(path, definitions);
+    } catch (const std::runtime_error&) {
+      continue;  // a child nobody declared reserves nothing
+    }
+    if (!definition->annex) continue;
+    int64_t min = restored.min;
+    if (__builtin_add_overflow(min, definition->mem.max, &min)) {
+      throw std::overflow_error("memory reservation of " + pool.name + " out of range");
+    }
+    restored.min = min;
+  }
+  return restored;
+}
+
+// Brings a pool whose group exists back into service, if it was disabled.
+void RestoreExisting(const Loader::ResourcePoolImpl& pool, const Loader::ResourcePools& definitions) {
+  Sched::GroupId id = Sched::GroupPathToId(pool.name);
+  if (pool.annex) return;  // an existing annex group is never changed here
+  Sched::MemAllocation current = {};
+  Sched::GetMemAllocation(id, current);
+  if (current.max != 0 || pool.mem.max == 0) return;  // in service, or nothing to give back
+  Sched::SetMemAllocation(id, RestoredAllocation(id, pool, definitions));
+}
+
+// Creates a missing group; an annex group also takes its memory from the parent.
+void CreateMissing(const Loader::ResourcePoolImpl& pool) {
+  Sched::CreateGroup(pool.name, pool.mem, pool.cpu);
+  if (!pool.annex) return;
+  Sched::GroupId id = Sched::GroupPathToId(pool.name);
+  Sched::GroupId parent = Sched::GetParentGroupId(id);
+  try {
+    Sched::IncreaseMemMinMax(parent, static_cast<uint64_t>(pool.mem.max), 0);
+  } catch (const Sched::Exception& e) {
+    std::string message = e.what();
+    std::fprintf(stderr, "%s: %s\n", Sched::GroupIdToPath(parent).c_str(), message.c_str());
+    Sched::DeleteGroup(id);  // an annex group without its reservation must not stay
+  }
+}
+
 }  // namespace
+
+std::shared_ptr<Loader::ResourcePoolImpl> FindDefinition(const std::string& name,
+                                                         const Loader::ResourcePools& definitions) {
+  for (const auto& definition : definitions) {
+    if (definition->name == name) return definition;
+  }
+  throw std::runtime_error(name + " not found");
+}
 
 int EnableCommand(int argc, char** argv) {
   switch (getopt(argc, argv, "h")) {
@@ -33,5 +95,20 @@ int EnableCommand(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 1;
   }
-  throw std::runtime_error("enable: not available yet");
+  Loader::ResourcePools definitions = Loader::LoadResourcePools({}, false);
+  for (int i = optind; i < argc; ++i) {
+    std::shared_ptr<Loader::ResourcePoolImpl> pool = FindDefinition(argv[i], definitions);
+    try {
+      RestoreExisting(*pool, definitions);
+    } catch (const Sched::Exception& e) {
+      // Any "not found" in the restoration means the group is missing; if it
+      // is there after all, the creation says so.
+      if (e.status() == Sched::kStatusNotFound) {
+        CreateMissing(*pool);
+      } else {
+        std::fprintf(stderr, "%s: %s\n", pool->name.c_str(), e.what());
+      }
+    }
+  }
+  return 0;
 }

@@ -1,9 +1,14 @@
+// load and unload treat the definitions as one unit: a failure other than the
+// expected one undoes this run's changes, last first, before it is reported.
 #include <unistd.h>
 
 #include <cstdio>
-#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
+#include "loader/load.h"
+#include "sched/sched.h"
 
 namespace {
 
@@ -18,6 +23,34 @@ const char kUnloadUsage[] =
     "poolctl unload [files...]\n"
     "    Delete resource pools defined in yaml files. If no yaml files are\n"
     "    specified, all files from /etc/rp.d will be used.\n";
+
+std::vector<std::string> Operands(int argc, char** argv) {
+  return std::vector<std::string>(argv + optind, argv + argc);
+}
+
+// Deletes the groups this run created, last first; a group that cannot be
+// deleted is reported and the rest are still tried.
+void UndoLoad(const Loader::ResourcePools& created) {
+  for (auto pool = created.rbegin(); pool != created.rend(); ++pool) {
+    try {
+      Sched::DeleteGroup(Sched::GroupPathToId((*pool)->name));
+    } catch (const Sched::Exception& e) {
+      std::fprintf(stderr, "Failed to delete %s: %s\n", (*pool)->name.c_str(), e.what());
+    }
+  }
+}
+
+// Recreates the groups this run deleted, parents before children, with the
+// allocations they had just before.
+void UndoUnload(const Loader::ResourcePools& deleted) {
+  for (auto pool = deleted.rbegin(); pool != deleted.rend(); ++pool) {
+    try {
+      Sched::CreateGroup((*pool)->name, (*pool)->mem, (*pool)->cpu);
+    } catch (const Sched::Exception& e) {
+      std::fprintf(stderr, "Failed to recreate %s: %s\n", (*pool)->name.c_str(), e.what());
+    }
+  }
+}
 
 }  // namespace
 
@@ -36,8 +69,24 @@ int LoadCommand(int argc, char** argv) {
         return 1;
     }
   }
-  (void)quiet;
-  throw std::runtime_error("load: not available yet");
+  // Ascending names: every parent is created before its children.
+  Loader::ResourcePools pools = Loader::LoadResourcePools(Operands(argc, argv), false);
+  Loader::ResourcePools created;
+  for (const auto& pool : pools) {
+    if (!pool->isEnabled) continue;  // annex pools included: they are never enabled
+    try {
+      Sched::CreateGroup(pool->name, pool->mem, pool->cpu);
+      created.push_back(pool);
+    } catch (const Sched::Exception& e) {
+      if (e.status() != Sched::kStatusExists) {
+        UndoLoad(created);
+        throw;
+      }
+      // An existing group is left as it is, allocations included.
+      if (!quiet) std::fprintf(stderr, "%s exists; skipping.\n", pool->name.c_str());
+    }
+  }
+  return 0;
 }
 
 int UnloadCommand(int argc, char** argv) {
@@ -52,5 +101,22 @@ int UnloadCommand(int argc, char** argv) {
       std::fputs(kUnloadUsage, stderr);
       return 1;
   }
-  throw std::runtime_error("unload: not available yet");
+  // Descending names: children go before their parents.
+  Loader::ResourcePools pools = Loader::LoadResourcePools(Operands(argc, argv), true);
+  Loader::ResourcePools deleted;
+  for (const auto& pool : pools) {
+    try {
+      Sched::GroupId id = Sched::GroupPathToId(pool->name);
+      // Remember what the host had, so that an undo can put it back.
+      Sched::GetMemAllocation(id, pool->mem);
+      Sched::GetCpuAllocation(id, pool->cpu);
+      Sched::DeleteGroup(id);
+      deleted.push_back(pool);
+    } catch (const Sched::Exception& e) {
+      if (e.status() == Sched::kStatusNotFound) continue;
+      UndoUnload(deleted);
+      throw;
+    }
+  }
+  return 0;
 }

@@ -14,6 +14,12 @@ namespace Sched {
 
 using GroupId = uint64_t;
 
+// Kernel statuses the commands tell apart.
+constexpr uint32_t kStatusNotFound = 0x0BAD0003;  // no such group
+constexpr uint32_t kStatusBusy = 0x0BAD0004;      // worlds still attached: retry later
+constexpr uint32_t kStatusExists = 0x0BAD0005;    // the name is taken
+constexpr uint32_t kStatusInUse = 0x0BAD0080;     // child groups remain: retry later
+
 // The kernel's records, byte for byte: a read fills them in place and a
 // pool definition hands its embedded copies straight to the kernel.
 #pragma pack(push, 1)
