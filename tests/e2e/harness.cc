@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <system_error>
 
@@ -38,6 +39,18 @@ std::vector<std::string> MergedEnv(const std::vector<std::string>& extra) {
   env.insert(env.end(), extra.begin(), extra.end());
   return env;
 }
+
+// An overlay over /etc in a new mount namespace, with the definitions folder
+// bound on /etc/rp.d inside it.
+const char kPrivateEtcScript[] =
+    "set -eu\n"
+    "definitions=$1 scratch=$2; shift 2\n"
+    "mkdir -p $scratch/upper $scratch/work\n"
+    "mount -t overlay overlay -o lowerdir=/etc,upperdir=$scratch/upper,workdir=$scratch/work /etc"
+    " 2>/dev/null || exit 77\n"
+    "rm -rf /etc/rp.d && mkdir /etc/rp.d || exit 77\n"
+    "mount --bind $definitions /etc/rp.d 2>/dev/null || exit 77\n"
+    "exec \"$@\"\n";
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
   return ::remove(path);
@@ -140,6 +153,23 @@ RunResult SimHost::Hostsim(const std::vector<std::string>& args) const {
 
 Process* SimHost::StartPoolctl(const std::vector<std::string>& args) const {
   return new Process(POOLCTL_BIN, args, {Env()});
+}
+
+Process* SimHost::StartPoolctlWithDefinitions(const std::string& definitions,
+                                              const std::vector<std::string>& args) const {
+  // A scratch folder of its own per run: an overlay's work folder cannot be shared.
+  std::string scratch = dir_ + "/etc-XXXXXX";
+  if (mkdtemp(&scratch[0]) == nullptr) Fail("mkdtemp");
+  std::vector<std::string> all = {"-m", "/bin/sh", "-c", kPrivateEtcScript, "sh", definitions,
+                                  scratch, POOLCTL_BIN};
+  all.insert(all.end(), args.begin(), args.end());
+  return new Process("/usr/bin/unshare", all, {Env()});
+}
+
+RunResult SimHost::PoolctlWithDefinitions(const std::string& definitions,
+                                          const std::vector<std::string>& args) const {
+  std::unique_ptr<Process> p(StartPoolctlWithDefinitions(definitions, args));
+  return p->Wait();
 }
 
 std::string SimHost::WriteFile(const std::string& name, const std::string& content) const {

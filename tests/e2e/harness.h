@@ -10,6 +10,8 @@
 
 namespace e2e {
 
+constexpr int kNoPrivateEtc = 77;
+
 struct RunResult {
   int status = -1;  // exit status; 128 + signal number when killed by a signal
   std::string out;  // standard output
@@ -56,6 +58,15 @@ class SimHost {
   RunResult Hostsim(const std::vector<std::string>& args) const;
   // Starts poolctl without waiting for it.
   Process* StartPoolctl(const std::vector<std::string>& args) const;
+
+  // Runs poolctl in a private mount namespace whose /etc/rp.d is the folder
+  // definitions (its files marked installed by the caller); the machine's own
+  // /etc is never touched. Status kNoPrivateEtc when this machine does not
+  // allow it: the caller skips.
+  RunResult PoolctlWithDefinitions(const std::string& definitions,
+                                   const std::vector<std::string>& args) const;
+  Process* StartPoolctlWithDefinitions(const std::string& definitions,
+                                       const std::vector<std::string>& args) const;
 
   // Writes a file below dir() and returns its path.
   std::string WriteFile(const std::string& name, const std::string& content) const;
