@@ -1,0 +1,476 @@
+// hostsim: sets up the simulated host, shows it and makes its calls fail.
+// It works on the state directly, never through the kernel interface, so
+// its own commands are never traced, never meet a fault rule and never count
+// as leaks.
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "kni.h"
+#include "platform/hostsim/installed_mark.h"
+#include "platform/hostsim/kernel.h"
+#include "platform/hostsim/listing.h"
+#include "platform/hostsim/numbers.h"
+#include "platform/hostsim/state.h"
+
+namespace hostsim {
+namespace {
+
+// Ends the command: one line on standard error, exit status 1.
+class CommandError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A command's words after the command name, split into options and operands.
+// "--" ends the options; a value option takes the next word whatever it is.
+class Args {
+ public:
+  Args(const std::vector<std::string>& words, std::initializer_list<const char*> valueOptions,
+       std::initializer_list<const char*> flags) {
+    std::set<std::string> values(valueOptions.begin(), valueOptions.end());
+    std::set<std::string> flagSet(flags.begin(), flags.end());
+    bool optionsEnded = false;
+    for (size_t i = 0; i < words.size(); ++i) {
+      const std::string& w = words[i];
+      if (optionsEnded || w.size() < 3 || w.compare(0, 2, "--") != 0) {
+        if (!optionsEnded && w == "--") {
+          optionsEnded = true;
+        } else {
+          operands_.push_back(w);
+        }
+      } else if (values.count(w) != 0) {
+        if (i + 1 == words.size()) throw CommandError("option " + w + " needs a value");
+        options_[w] = words[++i];
+      } else if (flagSet.count(w) != 0) {
+        flags_.insert(w);
+      } else {
+        throw CommandError("unknown option " + w);
+      }
+    }
+  }
+
+  std::optional<std::string> Option(const std::string& name) const {
+    auto found = options_.find(name);
+    if (found == options_.end()) return std::nullopt;
+    return found->second;
+  }
+  bool Flag(const std::string& name) const { return flags_.count(name) != 0; }
+
+  // The operands, which must number between min and max.
+  std::vector<std::string> Operands(size_t min, size_t max) const {
+    if (operands_.size() < min) throw CommandError("missing operand");
+    if (operands_.size() > max) throw CommandError("unexpected operand " + operands_[max]);
+    return operands_;
+  }
+
+ private:
+  std::map<std::string, std::string> options_;
+  std::set<std::string> flags_;
+  std::vector<std::string> operands_;
+};
+
+State& Host() {
+  static std::unique_ptr<State> state = State::Open(StateFilePath());
+  return *state;
+}
+
+uint64_t Unsigned(const std::string& text, uint64_t hi, const char* what) {
+  std::optional<uint64_t> value = ParseUnsigned(text, hi, Radix::kDecimalOrHex);
+  if (!value) throw CommandError("invalid " + std::string(what) + " " + text);
+  return *value;
+}
+
+int64_t Signed(const std::string& text, int64_t lo, int64_t hi, const char* what) {
+  std::optional<int64_t> value = ParseSigned(text, lo, hi, Radix::kDecimalOrHex);
+  if (!value) throw CommandError("invalid " + std::string(what) + " " + text);
+  return *value;
+}
+
+// MIN,MAX,SHARES,MINLIMIT, each within the kernel field's width.
+Allocation ParseRecord(const std::string& text, bool cpu) {
+  const int64_t lo = cpu ? INT32_MIN : INT64_MIN;
+  const int64_t hi = cpu ? INT32_MAX : INT64_MAX;
+  std::vector<int64_t> fields;
+  size_t start = 0;
+  for (;;) {
+    size_t comma = text.find(',', start);
+    fields.push_back(Signed(text.substr(start, comma - start), lo, hi, "record field"));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (fields.size() != 4) throw CommandError("a record is MIN,MAX,SHARES,MINLIMIT: " + text);
+  return {fields[0], fields[1], fields[2], fields[3]};
+}
+
+Group FindGroup(State& state, const std::string& path) {
+  std::optional<Group> group = state.FindGroup(path);
+  if (!group) throw CommandError(path + ": " + ZRV_ReturnStatusToString(ZRV_NOT_FOUND));
+  return *group;
+}
+
+void CheckCmdLine(const std::string& text) {
+  if (text.size() >= KNI_BOOT_CMDLINE_SIZE) {
+    throw CommandError("the boot command line holds at most " +
+                       std::to_string(KNI_BOOT_CMDLINE_SIZE - 1) + " bytes");
+  }
+}
+
+const std::initializer_list<const char*> kFactOptions = {"--cpus", "--mem-kb", "--max-vms",
+                                                          "--installer", "--vm", "--cmdline"};
+
+void ApplyFactOptions(const Args& args, Facts* f) {
+  if (auto v = args.Option("--cpus")) f->numPCPUs = static_cast<uint32_t>(Unsigned(*v, UINT32_MAX, "--cpus"));
+  if (auto v = args.Option("--mem-kb")) f->physKB = Unsigned(*v, UINT64_MAX, "--mem-kb");
+  if (auto v = args.Option("--max-vms")) f->maxVMs = static_cast<uint32_t>(Unsigned(*v, UINT32_MAX, "--max-vms"));
+  if (auto v = args.Option("--installer")) f->isInstaller = Unsigned(*v, 1, "--installer") != 0;
+  if (auto v = args.Option("--vm")) f->isVm = Unsigned(*v, 1, "--vm") != 0;
+  if (auto v = args.Option("--cmdline")) {
+    CheckCmdLine(*v);
+    f->bootCmdLine = *v;
+  }
+}
+
+void RunInit(const std::vector<std::string>& words) {
+  Args args(words, kFactOptions, {});
+  args.Operands(0, 0);
+  Facts facts;
+  ApplyFactOptions(args, &facts);
+  State& state = Host();
+  state.Write([&] { state.Reset(facts); });
+}
+
+void RunFacts(const std::vector<std::string>& words) {
+  Args args(words, kFactOptions, {});
+  args.Operands(0, 0);
+  State& state = Host();
+  state.Write([&] {
+    Facts facts = state.GetFacts();
+    ApplyFactOptions(args, &facts);
+    state.SetFacts(facts);
+  });
+}
+
+void RunCmdLine(const std::vector<std::string>& words) {
+  const std::string text = Args(words, {}, {}).Operands(1, 1)[0];
+  CheckCmdLine(text);
+  State& state = Host();
+  state.Write([&] {
+    Facts facts = state.GetFacts();
+    facts.bootCmdLine = text;
+    state.SetFacts(facts);
+  });
+}
+
+void RunKernelBuild(const std::vector<std::string>& words) {
+  Args args(words, {}, {"--match"});
+  std::optional<std::string> date;
+  if (args.Flag("--match")) {
+    args.Operands(0, 0);
+  } else {
+    date = args.Operands(1, 1)[0];
+    if (date->size() >= KNI_BUILD_DATE_SIZE) {
+      throw CommandError("a build date has at most " + std::to_string(KNI_BUILD_DATE_SIZE - 1) +
+                         " characters");
+    }
+  }
+  State& state = Host();
+  state.Write([&] { state.SetKernelBuild(date); });
+}
+
+void RunGroups(const std::vector<std::string>& words) {
+  Args(words, {}, {}).Operands(0, 0);
+  State& state = Host();
+  std::vector<Group> groups;
+  state.Read([&] { groups = state.AllGroups(); });
+  for (const Group& g : groups) {
+    printf("%s\t%llu", Printable(g.path).c_str(), static_cast<unsigned long long>(g.id));
+    for (const Allocation* a : {&g.mem, &g.cpu}) {
+      printf("\t%lld\t%lld\t%lld\t%lld", static_cast<long long>(a->min),
+             static_cast<long long>(a->max), static_cast<long long>(a->shares),
+             static_cast<long long>(a->minLimit));
+    }
+    printf("\t%llu\n", static_cast<unsigned long long>(g.worlds));
+  }
+}
+
+void RunMkGroup(const std::vector<std::string>& words) {
+  Args args(words, {"--mem", "--cpu"}, {});
+  const std::string path = args.Operands(1, 1)[0];
+  Allocation mem = kNewGroupMem, cpu = kNewGroupCpu;
+  if (auto v = args.Option("--mem")) mem = ParseRecord(*v, false);
+  if (auto v = args.Option("--cpu")) cpu = ParseRecord(*v, true);
+  size_t slash = path.rfind('/');
+  std::string parentPath = slash == std::string::npos ? "" : path.substr(0, slash);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  State& state = Host();
+  state.Write([&] {
+    Group parent = FindGroup(state, parentPath);
+    uint64_t id = 0;
+    uint32_t status = CreateChild(state, parent, name, mem, cpu, &id);
+    if (status != ZRV_OK) throw CommandError(path + ": " + ZRV_ReturnStatusToString(status));
+  });
+}
+
+void RunRmGroup(const std::vector<std::string>& words) {
+  const std::string path = Args(words, {}, {}).Operands(1, 1)[0];
+  State& state = Host();
+  state.Write([&] {
+    Group group = FindGroup(state, path);
+    if (group.path.empty() || group.path == "host") {
+      throw CommandError("the root and host cannot be deleted");
+    }
+    state.DeleteSubtree(group);
+  });
+}
+
+// Applies change to the group at the path given as first operand.
+template <typename Change>
+void ChangeGroup(const std::string& path, Change&& change) {
+  State& state = Host();
+  state.Write([&] {
+    Group group = FindGroup(state, path);
+    change(group);
+    state.UpdateGroup(group);
+  });
+}
+
+void RunSetMem(const std::vector<std::string>& words) {
+  const std::vector<std::string> ops = Args(words, {}, {}).Operands(2, 2);
+  Allocation mem = ParseRecord(ops[1], false);
+  ChangeGroup(ops[0], [&](Group& g) { g.mem = mem; });
+}
+
+void RunSetCpu(const std::vector<std::string>& words) {
+  const std::vector<std::string> ops = Args(words, {}, {}).Operands(2, 2);
+  Allocation cpu = ParseRecord(ops[1], true);
+  ChangeGroup(ops[0], [&](Group& g) { g.cpu = cpu; });
+}
+
+void RunBusy(const std::vector<std::string>& words) {
+  const std::vector<std::string> ops = Args(words, {}, {}).Operands(2, 2);
+  uint64_t worlds = Unsigned(ops[1], INT64_MAX, "world count");
+  ChangeGroup(ops[0], [&](Group& g) { g.worlds = worlds; });
+}
+
+void RunStats(const std::vector<std::string>& words) {
+  const std::vector<std::string> ops = Args(words, {}, {}).Operands(3, 3);
+  uint64_t peak = Unsigned(ops[1], UINT64_MAX, "RMINPEAK_KB");
+  uint64_t childPeak = Unsigned(ops[2], UINT64_MAX, "RMINCHILDPEAK_KB");
+  ChangeGroup(ops[0], [&](Group& g) {
+    g.rminpeakKB = peak;
+    g.rminchildpeakKB = childPeak;
+  });
+}
+
+// The calls a rule can make fail; only the kernel calls have a node.
+struct FaultCall {
+  const char* name;
+  bool hasNode;
+  bool hasPath;
+};
+const FaultCall kFaultCalls[] = {
+    {"Get", true, true},
+    {"Set", true, true},
+    {"GetInstanceListAlloc", true, true},
+    {"ParamListCreate", false, false},
+    {"ParamListAddInt", false, true},
+    {"ParamListAddString", false, true},
+    {"ParamListGetUInt64", false, true},
+};
+
+void RunFail(const std::vector<std::string>& words) {
+  Args args(words, {"--node", "--path", "--status", "--skip", "--times"}, {});
+  FaultRule rule;
+  rule.call = args.Operands(1, 1)[0];
+  const FaultCall* call = nullptr;
+  for (const FaultCall& c : kFaultCalls) {
+    if (rule.call == c.name) call = &c;
+  }
+  if (call == nullptr) throw CommandError("unknown call " + rule.call);
+  rule.node = args.Option("--node");
+  rule.path = args.Option("--path");
+  if (rule.node && !call->hasNode) throw CommandError(rule.call + " has no node");
+  if (rule.node && !IsNodeName(*rule.node)) throw CommandError("unknown node " + *rule.node);
+  if (rule.path && !call->hasPath) throw CommandError(rule.call + " names no group");
+  std::optional<std::string> status = args.Option("--status");
+  if (status) {
+    rule.status = static_cast<uint32_t>(Unsigned(*status, UINT32_MAX, "status"));
+  } else if (rule.call != "ParamListCreate") {
+    throw CommandError("--status is required");
+  }
+  // A "failure" with status 0 would skip the call and report success.
+  if (rule.status == ZRV_OK && rule.call != "ParamListCreate") {
+    throw CommandError("a rule must fail with a nonzero status");
+  }
+  if (auto v = args.Option("--skip")) rule.skip = Unsigned(*v, INT64_MAX, "--skip");
+  if (auto v = args.Option("--times")) rule.times = Unsigned(*v, INT64_MAX, "--times");
+  State& state = Host();
+  state.Write([&] { state.AddFaultRule(rule); });
+}
+
+void RunFaults(const std::vector<std::string>& words) {
+  Args args(words, {}, {"--clear"});
+  args.Operands(0, 0);
+  State& state = Host();
+  if (args.Flag("--clear")) {
+    state.Write([&] { state.ClearFaultRules(); });
+    return;
+  }
+  std::vector<FaultRule> rules;
+  state.Read([&] { rules = state.FaultRules(); });
+  for (const FaultRule& r : rules) {
+    printf("%s\t%s\t%s\t%s\t%llu\t%llu\n", r.call.c_str(), r.node ? r.node->c_str() : "-",
+           r.path ? Printable(*r.path).c_str() : "-", StatusWord(r.status).c_str(),
+           static_cast<unsigned long long>(r.skip), static_cast<unsigned long long>(r.times));
+  }
+}
+
+void RunTrace(const std::vector<std::string>& words) {
+  const std::string mode = Args(words, {}, {}).Operands(1, 1)[0];
+  if (mode != "on" && mode != "off") throw CommandError("trace takes on or off, not " + mode);
+  State& state = Host();
+  state.Write([&] { state.SetTracing(mode == "on"); });
+}
+
+void RunCalls(const std::vector<std::string>& words) {
+  Args args(words, {}, {"--clear"});
+  args.Operands(0, 0);
+  State& state = Host();
+  std::vector<TraceEntry> entries;
+  // Printing and clearing in one transaction loses no call made meanwhile.
+  state.Write([&] {
+    entries = state.Trace();
+    if (args.Flag("--clear")) state.ClearTrace();
+  });
+  for (const TraceEntry& e : entries) {
+    printf("%s\t%s\t%s\t%s\t%s\n", e.call.c_str(), e.node.c_str(), e.ids.c_str(),
+           e.inputs.c_str(), e.result.c_str());
+  }
+}
+
+void RunLeaks(const std::vector<std::string>& words) {
+  Args args(words, {}, {"--clear"});
+  args.Operands(0, 0);
+  State& state = Host();
+  uint64_t leaks = 0;
+  state.Write([&] {
+    leaks = state.Leaks();
+    if (args.Flag("--clear")) state.ClearLeaks();
+  });
+  printf("%llu\n", static_cast<unsigned long long>(leaks));
+}
+
+void RunStatusText(const std::vector<std::string>& words) {
+  const std::string text = Args(words, {}, {}).Operands(1, 1)[0];
+  printf("%s\n", ZRV_ReturnStatusToString(static_cast<uint32_t>(Unsigned(text, UINT32_MAX, "status"))));
+}
+
+void RunInstall(const std::vector<std::string>& words) {
+  Args args(words, {"--to"}, {});
+  std::string dir = args.Option("--to").value_or("/etc/rp.d");
+  for (const std::string& file : args.Operands(1, SIZE_MAX)) InstallFile(file, dir);
+}
+
+void RunMark(const std::vector<std::string>& words) {
+  for (const std::string& file : Args(words, {}, {}).Operands(1, SIZE_MAX)) MarkInstalled(file);
+}
+
+void RunHelp(const std::vector<std::string>& words);
+
+struct Command {
+  const char* name;
+  const char* synopsis;
+  const char* help;
+  void (*run)(const std::vector<std::string>& words);
+};
+
+const Command kCommands[] = {
+    {"init", "[--cpus N] [--mem-kb N] [--max-vms N] [--installer 0|1] [--vm 0|1] [--cmdline TEXT]",
+     "recreate the default host with these facts; everything else back to its default", RunInit},
+    {"facts", "[same options as init]", "change facts in place, groups kept", RunFacts},
+    {"cmdline", "TEXT", "set the boot command line (at most 4095 bytes)", RunCmdLine},
+    {"kernel-build", "TEXT | --match",
+     "pin the kernel's build date (at most 20 characters), or make it follow the library's",
+     RunKernelBuild},
+    {"groups", "",
+     "list the groups by path: path, id, mem min, max, shares, minLimit, cpu min, max, shares, "
+     "minLimit, worlds",
+     RunGroups},
+    {"mkgroup", "PATH [--mem MIN,MAX,SHARES,MINLIMIT] [--cpu MIN,MAX,SHARES,MINLIMIT]",
+     "create a group below an existing parent", RunMkGroup},
+    {"rmgroup", "PATH", "delete a group with every group below it", RunRmGroup},
+    {"setmem", "PATH MIN,MAX,SHARES,MINLIMIT", "set a group's memory record", RunSetMem},
+    {"setcpu", "PATH MIN,MAX,SHARES,MINLIMIT", "set a group's CPU record", RunSetCpu},
+    {"busy", "PATH N", "attach N worlds to the group; 0 frees it", RunBusy},
+    {"stats", "PATH RMINPEAK_KB RMINCHILDPEAK_KB", "set the group's memory statistics", RunStats},
+    {"fail", "CALL [--node NODE] [--path PATH] --status S [--skip N] [--times M]",
+     "make the matching calls after the first N fail with S, M times (default 1, 0: always).\n"
+     "        CALL: Get, Set, GetInstanceListAlloc, ParamListCreate (returns null, S optional\n"
+     "        and ignored), ParamListAddInt, ParamListAddString, ParamListGetUInt64.\n"
+     "        NODE: a node name without KNI_NODE_; kernel calls only.\n"
+     "        PATH: the instance group's path; a creation's new path; a lookup's path;\n"
+     "        ParamListAddInt and ParamListGetUInt64: the path of the group whose id is\n"
+     "        added or read; ParamListAddString: the text added; ParamListCreate: none.\n"
+     "        Every matching rule counts a call against its skips; the oldest rule that\n"
+     "        skips no more fails it",
+     RunFail},
+    {"faults", "[--clear]", "list the rules left (call, node, path, status, skips, times), "
+                            "or drop them all",
+     RunFaults},
+    {"trace", "on|off", "record the kernel calls or stop recording", RunTrace},
+    {"calls", "[--clear]", "print the recorded calls; --clear empties the record after", RunCalls},
+    {"leaks", "[--clear]",
+     "print the parameter lists processes left undestroyed; --clear resets the count after",
+     RunLeaks},
+    {"install", "FILE... [--to DIR]", "copy definition files into DIR (default /etc/rp.d), marked",
+     RunInstall},
+    {"mark", "FILE...", "mark files installed in place", RunMark},
+    {"status-text", "S", "print the text of a kernel status", RunStatusText},
+    {"help", "", "print this list", RunHelp},
+};
+
+void RunHelp(const std::vector<std::string>& words) {
+  Args(words, {}, {}).Operands(0, 0);
+  printf("usage: hostsim COMMAND ...\n"
+         "The simulated host lives in the file named by HOSTSIM_DB (default\n"
+         "~/.local/state/hostsim/host.db). Numbers are decimal or 0x-hex.\n\n");
+  for (const Command& c : kCommands) {
+    printf("  %s%s%s\n        %s\n", c.name, *c.synopsis ? " " : "", c.synopsis, c.help);
+  }
+}
+
+int Main(int argc, char** argv) {
+  if (argc < 2) {
+    fprintf(stderr, "hostsim: usage: hostsim COMMAND ... (\"hostsim help\" lists the commands)\n");
+    return 1;
+  }
+  std::string name = argv[1];
+  if (name == "-h" || name == "--help") name = "help";
+  std::vector<std::string> words(argv + 2, argv + argc);
+  for (const Command& c : kCommands) {
+    if (name != c.name) continue;
+    try {
+      c.run(words);
+      if (fflush(stdout) != 0) throw CommandError("cannot write the output");
+      return 0;
+    } catch (const std::exception& e) {
+      fprintf(stderr, "hostsim: %s: %s\n", c.name, Printable(e.what()).c_str());
+      return 1;
+    }
+  }
+  fprintf(stderr, "hostsim: unknown command %s (\"hostsim help\" lists the commands)\n",
+          Printable(name).c_str());
+  return 1;
+}
+
+}  // namespace
+}  // namespace hostsim
+
+int main(int argc, char** argv) { return hostsim::Main(argc, argv); }

@@ -1,0 +1,384 @@
+// The library's entry points: parameter lists live in the calling process;
+// every other call is one transaction on the state file that consumes a
+// matching fault rule, performs the call and traces it.
+//
+// Fault rules with --path match the parameter-list calls as follows:
+// ParamListAddInt the group whose id is added, ParamListGetUInt64 the group
+// whose id is read, ParamListAddString the text added; ParamListCreate has no
+// path, and no parameter-list call has a node.
+#include <pthread.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <unordered_set>
+
+#include "kni.h"
+#include "platform/hostsim/hostsim_testing.h"
+#include "platform/hostsim/kernel.h"
+#include "platform/hostsim/listing.h"
+#include "platform/hostsim/state.h"
+
+namespace hostsim {
+namespace {
+
+// The signature the tool was built with: the kernel follows it unless a
+// test pins another date, so a rebuilt tool still passes the check.
+const char kLibraryBuildDate[] = __DATE__ " " __TIME__;
+static_assert(sizeof kLibraryBuildDate == KNI_BUILD_DATE_SIZE, "build dates are 20 characters");
+
+std::string Entries(const KNI_ParamList* list) {
+  if (list == nullptr) return "-";
+  std::string out;
+  if (list->kind == KNI_PARAM_LIST_INSTANCE) {
+    for (uint64_t id : list->ints) out += (out.empty() ? "" : ",") + std::to_string(id);
+  } else {
+    for (size_t i = 0; i < list->texts.size(); ++i) {
+      out += (i == 0 ? "" : ",") + Printable(list->texts[i]);
+    }
+  }
+  return out;
+}
+
+// Process-wide: the open state file and the lists the process holds. Never
+// destroyed, so that lists destroyed by other objects at exit find it whole.
+class Library {
+ public:
+  static Library& Get() {
+    static Library* library = new Library();
+    return *library;
+  }
+
+  std::mutex& mutex() { return mutex_; }
+
+  void UseStateFile(const std::string& path) {
+    state_.reset();
+    path_ = path;
+  }
+
+  // fn(state) inside one write transaction; its status, or ZRV_FAILURE when
+  // the state file cannot be used (reported once on standard error).
+  template <typename Fn>
+  uint32_t Transact(Fn&& fn) {
+    try {
+      State& state = Open(false);
+      uint32_t status = ZRV_FAILURE;
+      state.Write([&] { status = fn(state); });
+      return status;
+    } catch (const std::exception& e) {
+      Report(e.what());
+      // A file replaced or broken under us: open it afresh next time.
+      state_.reset();
+      return ZRV_FAILURE;
+    }
+  }
+
+  // A rule on a parameter-list call: its status, else ZRV_OK.
+  template <typename PathFn>
+  uint32_t ListFault(const char* call, PathFn&& path) {
+    return Transact([&](State& state) {
+      return state.ConsumeFault(call, "", [&] { return path(state); }).value_or(ZRV_OK);
+    });
+  }
+
+  uint32_t KernelCall(const char* name, const char* ruleName, hostsim::KernelCall call) {
+    if (call.listOut != nullptr) *call.listOut = nullptr;
+    bool listsLive = IsLive(call.instances) && IsLive(call.inputs);
+    std::vector<uint64_t> members;
+    uint32_t status = Transact([&](State& state) {
+      const char* nodeName = NodeName(call.node);
+      std::string node = nodeName != nullptr ? nodeName : std::to_string(call.node);
+      uint32_t result = ZRV_BAD_PARAM;
+      if (listsLive) {
+        std::optional<uint32_t> fault =
+            state.ConsumeFault(ruleName, node, [&] { return SubjectPath(state, call); });
+        result = fault ? *fault : Perform(state, call, &members);
+      }
+      if (state.Tracing()) {
+        // A pointer that is no live list is never read, not even to trace it.
+        state.AppendTrace({name, node, listsLive ? Entries(call.instances) : "?",
+                           listsLive ? Entries(call.inputs) : "?", StatusWord(result)});
+      }
+      return result;
+    });
+    if (status == ZRV_OK && call.kind == CallKind::kGetInstanceListAlloc) {
+      KNI_ParamList* list = NewList(KNI_PARAM_LIST_INSTANCE, static_cast<uint32_t>(members.size()));
+      list->ints = std::move(members);
+      *call.listOut = list;
+    }
+    return status;
+  }
+
+  uint32_t CheckSig(char* kernelDate, uint32_t size, const char** toolDate) {
+    if (toolDate != nullptr) *toolDate = kLibraryBuildDate;
+    return Transact([&](State& state) {
+      uint32_t result = ZRV_BAD_PARAM;
+      if (kernelDate != nullptr && size >= KNI_BUILD_DATE_SIZE && toolDate != nullptr) {
+        std::string kernel = state.KernelBuild().value_or(kLibraryBuildDate);
+        std::memset(kernelDate, 0, KNI_BUILD_DATE_SIZE);
+        std::memcpy(kernelDate, kernel.data(), std::min<size_t>(kernel.size(), KNI_BUILD_DATE_SIZE - 1));
+        result = kernel == kLibraryBuildDate ? ZRV_OK : ZRV_FAILURE;
+      }
+      if (state.Tracing()) state.AppendTrace({"KNI_CheckSig", "-", "-", "-", StatusWord(result)});
+      return result;
+    });
+  }
+
+  // Lists are checked against this registry before they are read, so a
+  // destroyed or foreign pointer is refused instead of followed.
+  bool IsLive(const KNI_ParamList* list) const { return list == nullptr || lists_.count(list) != 0; }
+
+  KNI_ParamList* NewList(uint32_t kind, uint32_t capacity) {
+    auto* list = new KNI_ParamList();
+    list->kind = kind;
+    list->capacity = capacity;
+    lists_.insert(list);
+    return list;
+  }
+
+  void DestroyList(KNI_ParamList* list) {
+    if (lists_.erase(list) == 0) {
+      fprintf(stderr, "hostsim: KNI_ParamListDestroy: %p is not a live parameter list\n",
+              static_cast<void*>(list));
+      return;
+    }
+    delete list;
+  }
+
+  long LiveLists() const { return static_cast<long>(lists_.size()); }
+
+ private:
+  Library() {
+    std::atexit([] { Get().RecordLeaks(); });
+    // A child process must not use its parent's connection: SQLite's locks
+    // belong to the process that took them.
+    pthread_atfork(nullptr, nullptr, [] { Get().AbandonState(); });
+  }
+
+  State& Open(bool mustExist) {
+    if (!state_) {
+      if (!path_) path_ = StateFilePath();
+      state_ = State::Open(*path_, mustExist);
+    }
+    return *state_;
+  }
+
+  void Report(const char* what) {
+    if (reported_) return;
+    reported_ = true;
+    fprintf(stderr, "hostsim: %s\n", what);
+  }
+
+  // Lists still held at exit are added to the state's leak count. A state
+  // file that is gone by now is not made again just for that.
+  void RecordLeaks() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!lists_.empty()) {
+      try {
+        State& state = Open(true);
+        state.Write([&] { state.AddLeaks(lists_.size()); });
+      } catch (const std::exception& e) {
+        if (path_ && access(path_->c_str(), F_OK) == 0) Report(e.what());
+      }
+    }
+    state_.reset();
+  }
+
+  void AbandonState() {
+    abandoned_.push_back(state_.release());
+    reported_ = false;
+  }
+
+  std::mutex mutex_;
+  std::optional<std::string> path_;
+  std::unique_ptr<State> state_;
+  std::vector<State*> abandoned_;  // kept reachable, never closed
+  std::unordered_set<const KNI_ParamList*> lists_;
+  bool reported_ = false;
+};
+
+std::optional<std::string> GroupPath(State& state, uint64_t id) {
+  std::optional<Group> group = state.FindGroup(id);
+  if (!group) return std::nullopt;
+  return group->path;
+}
+
+}  // namespace
+
+void UseStateFile(const std::string& path) {
+  Library& lib = Library::Get();
+  std::lock_guard<std::mutex> lock(lib.mutex());
+  lib.UseStateFile(path);
+}
+
+long LiveParamLists() {
+  Library& lib = Library::Get();
+  std::lock_guard<std::mutex> lock(lib.mutex());
+  return lib.LiveLists();
+}
+
+}  // namespace hostsim
+
+using hostsim::Library;
+
+namespace {
+
+// The entry points are C functions: nothing may leave them as an exception.
+template <typename T, typename Fn>
+T Guarded(T failure, Fn&& fn) {
+  try {
+    Library& lib = Library::Get();
+    std::lock_guard<std::mutex> lock(lib.mutex());
+    return fn(lib);
+  } catch (const std::exception&) {
+    return failure;
+  }
+}
+
+std::optional<std::string> NoPath(hostsim::State&) { return std::nullopt; }
+
+}  // namespace
+
+extern "C" {
+
+KNI_ParamList* KNI_ParamListCreate(uint32_t kind, uint32_t capacity) {
+  if ((kind != KNI_PARAM_LIST_INPUT && kind != KNI_PARAM_LIST_INSTANCE) || capacity == 0) {
+    return nullptr;
+  }
+  return Guarded<KNI_ParamList*>(nullptr, [&](Library& lib) -> KNI_ParamList* {
+    if (lib.ListFault("ParamListCreate", NoPath) != ZRV_OK) return nullptr;
+    return lib.NewList(kind, capacity);
+  });
+}
+
+ZRV_ReturnStatus KNI_ParamListAddInt(KNI_ParamList* list, uint64_t value) {
+  return Guarded<ZRV_ReturnStatus>(ZRV_NO_MEMORY, [&](Library& lib) {
+    if (list == nullptr || !lib.IsLive(list) || list->kind != KNI_PARAM_LIST_INSTANCE) {
+      return ZRV_BAD_PARAM;
+    }
+    if (list->ints.size() >= list->capacity) return ZRV_LIMIT_EXCEEDED;
+    uint32_t fault = lib.ListFault(
+        "ParamListAddInt", [&](hostsim::State& state) { return hostsim::GroupPath(state, value); });
+    if (fault != ZRV_OK) return fault;
+    list->ints.push_back(value);
+    return ZRV_OK;
+  });
+}
+
+ZRV_ReturnStatus KNI_ParamListAddString(KNI_ParamList* list, const char* text) {
+  return Guarded<ZRV_ReturnStatus>(ZRV_NO_MEMORY, [&](Library& lib) {
+    if (list == nullptr || text == nullptr || !lib.IsLive(list) ||
+        list->kind != KNI_PARAM_LIST_INPUT) {
+      return ZRV_BAD_PARAM;
+    }
+    if (list->texts.size() >= list->capacity) return ZRV_LIMIT_EXCEEDED;
+    std::string copy(text);
+    uint32_t fault = lib.ListFault(
+        "ParamListAddString", [&](hostsim::State&) { return std::optional<std::string>(copy); });
+    if (fault != ZRV_OK) return fault;
+    list->texts.push_back(std::move(copy));
+    return ZRV_OK;
+  });
+}
+
+void KNI_ParamListDestroy(KNI_ParamList* list) {
+  if (list == nullptr) return;
+  Guarded<int>(0, [&](Library& lib) {
+    lib.DestroyList(list);
+    return 0;
+  });
+}
+
+static uint32_t EntryCount(const KNI_ParamList* list) {
+  return Guarded<uint32_t>(0, [&](Library& lib) -> uint32_t {
+    if (list == nullptr || !lib.IsLive(list)) return 0;
+    return static_cast<uint32_t>(list->kind == KNI_PARAM_LIST_INSTANCE ? list->ints.size()
+                                                                       : list->texts.size());
+  });
+}
+
+uint32_t KNI_ParamListUsedCount(const KNI_ParamList* list) { return EntryCount(list); }
+
+uint32_t KNI_ParamListNumInstances(const KNI_ParamList* list) { return EntryCount(list); }
+
+ZRV_ReturnStatus KNI_ParamListGetUInt64(const KNI_ParamList* list, uint32_t index,
+                                        uint64_t* value) {
+  return Guarded<ZRV_ReturnStatus>(ZRV_NO_MEMORY, [&](Library& lib) {
+    if (list == nullptr || value == nullptr || !lib.IsLive(list) ||
+        list->kind != KNI_PARAM_LIST_INSTANCE || index >= list->ints.size()) {
+      return ZRV_BAD_PARAM;
+    }
+    uint64_t id = list->ints[index];
+    uint32_t fault = lib.ListFault(
+        "ParamListGetUInt64", [&](hostsim::State& state) { return hostsim::GroupPath(state, id); });
+    if (fault != ZRV_OK) return fault;
+    *value = id;
+    return ZRV_OK;
+  });
+}
+
+ZRV_ReturnStatus KNI_Get(KNI_Node node, KNI_ParamList* instances, void* out, uint32_t outSize) {
+  hostsim::KernelCall call;
+  call.kind = hostsim::CallKind::kGet;
+  call.node = node;
+  call.instances = instances;
+  call.out = out;
+  call.outSize = outSize;
+  return Guarded<ZRV_ReturnStatus>(ZRV_NO_MEMORY,
+                                   [&](Library& lib) { return lib.KernelCall("KNI_Get", "Get", call); });
+}
+
+ZRV_ReturnStatus KNI_Set(KNI_Node node, KNI_ParamList* instances, KNI_ParamList* inputs,
+                         void* out, uint32_t outSize) {
+  hostsim::KernelCall call;
+  call.kind = hostsim::CallKind::kSet;
+  call.node = node;
+  call.instances = instances;
+  call.inputs = inputs;
+  call.out = out;
+  call.outSize = outSize;
+  return Guarded<ZRV_ReturnStatus>(ZRV_NO_MEMORY,
+                                   [&](Library& lib) { return lib.KernelCall("KNI_Set", "Set", call); });
+}
+
+ZRV_ReturnStatus KNI_GetInstanceListAlloc(KNI_Node node, KNI_ParamList* instances,
+                                          KNI_ParamList** out) {
+  hostsim::KernelCall call;
+  call.kind = hostsim::CallKind::kGetInstanceListAlloc;
+  call.node = node;
+  call.instances = instances;
+  call.listOut = out;
+  return Guarded<ZRV_ReturnStatus>(ZRV_NO_MEMORY, [&](Library& lib) {
+    return lib.KernelCall("KNI_GetInstanceListAlloc", "GetInstanceListAlloc", call);
+  });
+}
+
+ZRV_ReturnStatus KNI_CheckSig(char* kernelDate, uint32_t size, const char** toolDate) {
+  return Guarded<ZRV_ReturnStatus>(
+      ZRV_NO_MEMORY, [&](Library& lib) { return lib.CheckSig(kernelDate, size, toolDate); });
+}
+
+const char* ZRV_ReturnStatusToString(ZRV_ReturnStatus status) {
+  switch (status) {
+    case ZRV_OK: return "Success";
+    case ZRV_FAILURE: return "Failure";
+    case ZRV_NOT_FOUND: return "Not found";
+    case ZRV_BUSY: return "Busy";
+    case ZRV_EXISTS: return "Already exists";
+    case ZRV_NO_MEMORY: return "Out of memory";
+    case ZRV_BAD_PARAM: return "Bad parameter";
+    case ZRV_LIMIT_EXCEEDED: return "Limit exceeded";
+    case ZRV_NAME_TOO_LONG: return "Name too long";
+    case ZRV_GROUP_IN_USE: return "Group in use";
+  }
+  // Per thread, so the text stays valid until the same thread asks again.
+  thread_local char unknown[32];
+  snprintf(unknown, sizeof unknown, "Unknown status 0x%08" PRIX32, status);
+  return unknown;
+}
+
+}  // extern "C"

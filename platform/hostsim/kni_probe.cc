@@ -1,0 +1,145 @@
+// kni_probe: makes kernel calls in a process of its own, for the tool's
+// end-to-end tests (fault rules, traces, leaks and several processes at
+// once). Each argument is one step; each step prints one line, beginning with
+// the status of its kernel call.
+//
+//   lookup:PATH          path to id          create:PARENT_ID:NAME  new group
+//   getmem:ID            memory record       setmem:ID:KEY=N,...    set memory keys
+//   members:ID           child ids           delete:ID              delete group
+//   checksig             signature check     leak:N                 N lists never destroyed
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kni.h"
+
+namespace {
+
+struct ListDeleter {
+  void operator()(KNI_ParamList* list) const { KNI_ParamListDestroy(list); }
+};
+using List = std::unique_ptr<KNI_ParamList, ListDeleter>;
+
+std::vector<std::string> Split(const std::string& text, char sep, size_t maxParts) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (parts.size() + 1 < maxParts) {
+    size_t at = text.find(sep, start);
+    if (at == std::string::npos) break;
+    parts.push_back(text.substr(start, at - start));
+    start = at + 1;
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+uint64_t Number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 0); }
+
+List Instance(uint64_t id) {
+  List list(KNI_ParamListCreate(KNI_PARAM_LIST_INSTANCE, 1));
+  if (list && KNI_ParamListAddInt(list.get(), id) != ZRV_OK) list.reset();
+  return list;
+}
+
+List Inputs(const std::vector<std::string>& texts) {
+  List list(KNI_ParamListCreate(KNI_PARAM_LIST_INPUT, static_cast<uint32_t>(texts.size())));
+  for (const std::string& t : texts) {
+    if (list && KNI_ParamListAddString(list.get(), t.c_str()) != ZRV_OK) list.reset();
+  }
+  return list;
+}
+
+// Returns the text after the status, or sets *status for a list that could
+// not be made.
+std::string Step(const std::vector<std::string>& s, uint32_t* status) {
+  const std::string& op = s[0];
+  if (op == "lookup" && s.size() == 2) {
+    List in = Inputs({s[1]});
+    uint64_t id = 0;
+    *status = in ? KNI_Set(KNI_NODE_sched_groupPathNameToID, nullptr, in.get(), &id, sizeof id)
+                 : ZRV_NO_MEMORY;
+    return *status == ZRV_OK ? std::to_string(id) : "";
+  }
+  if (op == "create" && s.size() == 3) {
+    List inst = Instance(Number(s[1]));
+    List in = Inputs({s[2]});
+    uint64_t id = 0;
+    *status = inst && in ? KNI_Set(KNI_NODE_sched_groups_groupCreate, inst.get(), in.get(), &id,
+                                   sizeof id)
+                         : ZRV_NO_MEMORY;
+    return *status == ZRV_OK ? std::to_string(id) : "";
+  }
+  if (op == "getmem" && s.size() == 2) {
+    List inst = Instance(Number(s[1]));
+    int64_t rec[4];
+    uint32_t trailer;
+    unsigned char buf[KNI_MEM_ALLOCATION_SIZE];
+    *status = inst ? KNI_Get(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), buf, sizeof buf)
+                   : ZRV_NO_MEMORY;
+    if (*status != ZRV_OK) return "";
+    std::memcpy(rec, buf, sizeof rec);
+    std::memcpy(&trailer, buf + 32, sizeof trailer);
+    char text[128];
+    snprintf(text, sizeof text, "%" PRId64 ",%" PRId64 ",%" PRId64 ",%" PRId64 " 0x%08" PRIX32,
+             rec[0], rec[1], rec[2], rec[3], trailer);
+    return text;
+  }
+  if (op == "setmem" && s.size() == 3) {
+    List inst = Instance(Number(s[1]));
+    List in = Inputs(Split(s[2], ',', SIZE_MAX));
+    *status = inst && in ? KNI_Set(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), in.get(),
+                                   nullptr, 0)
+                         : ZRV_NO_MEMORY;
+    return "";
+  }
+  if (op == "members" && s.size() == 2) {
+    List inst = Instance(Number(s[1]));
+    KNI_ParamList* raw = nullptr;
+    *status = inst ? KNI_GetInstanceListAlloc(KNI_NODE_sched_groups_members_groups, inst.get(), &raw)
+                   : ZRV_NO_MEMORY;
+    List members(raw);
+    std::string ids;
+    for (uint32_t i = 0; *status == ZRV_OK && i < KNI_ParamListUsedCount(members.get()); ++i) {
+      uint64_t id = 0;
+      *status = KNI_ParamListGetUInt64(members.get(), i, &id);
+      ids += (i == 0 ? "" : ",") + std::to_string(id);
+    }
+    return ids;
+  }
+  if (op == "delete" && s.size() == 2) {
+    List inst = Instance(Number(s[1]));
+    *status = inst ? KNI_Set(KNI_NODE_sched_groups_delete, inst.get(), nullptr, nullptr, 0)
+                   : ZRV_NO_MEMORY;
+    return "";
+  }
+  if (op == "checksig" && s.size() == 1) {
+    char kernel[KNI_BUILD_DATE_SIZE] = {};
+    const char* tool = nullptr;
+    *status = KNI_CheckSig(kernel, sizeof kernel, &tool);
+    return std::string(kernel) + "|" + (tool != nullptr ? tool : "");
+  }
+  if (op == "leak" && s.size() == 2) {
+    *status = ZRV_OK;
+    for (uint64_t i = Number(s[1]); i > 0; --i) {
+      if (KNI_ParamListCreate(KNI_PARAM_LIST_INSTANCE, 1) == nullptr) *status = ZRV_NO_MEMORY;
+    }
+    return "";
+  }
+  fprintf(stderr, "kni_probe: unknown step %s\n", op.c_str());
+  exit(2);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    uint32_t status = ZRV_FAILURE;
+    std::string rest = Step(Split(argv[i], ':', 3), &status);
+    printf("0x%08" PRIX32 "%s%s\n", status, rest.empty() ? "" : " ", rest.c_str());
+  }
+  return 0;
+}
