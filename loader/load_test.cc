@@ -115,25 +115,6 @@ TEST_F(LoadTest, PoolsOfAllFilesSortByName) {
                   .empty());
 }
 
-TEST_F(LoadTest, FailuresNameTheFile) {
-  struct {
-    const char* name;
-    const char* text;
-    const char* error;  // after "path: "
-  } cases[] = {
-      {"field", "- name: a\n-\n  name: b\n  Mem: 1\n", "line 4 column 3: invalid rp field"},
-      {"syntax", "- name: a\n- {name: b\n", "line 3 column 1: end of map flow not found"},
-      {"map", "name: a\n",
-       "invalid node; this may result from using a map iterator as a sequence iterator, or "
-       "vice-versa"},
-      {"calc", "- name: a\n  mem: !calc 1 +\n", "line 2 column 8: Missing numeric value. at ''"},
-  };
-  for (const auto& c : cases) {
-    const std::string path = Write(c.name, c.text);
-    EXPECT_EQ(Error({Write("good", "- name: x\n"), path}), path + ": " + c.error) << c.name;
-  }
-}
-
 TEST_F(LoadTest, FileErrorKeepsItsCause) {
   const std::string path = Write("bad", "- name: a\n  Mem: 1\n");
   try {
