@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "kni.h"
 #include "platform/hostsim/hostsim_testing.h"
 #include "tests/e2e/harness.h"
 
@@ -223,7 +224,9 @@ TEST_P(SchedFaultTest, EveryCallFailsCleanly) {
         } else {
           EXPECT_EQ(what, expected) << call << " #" << skip;
         }
-        if (std::string(fc.name) == "CreateGroup") EXPECT_EQ(host_.Groups(), before);
+        if (std::string(fc.name) == "CreateGroup") {
+          EXPECT_EQ(host_.Groups(), before);
+        }
       }
       EXPECT_EQ(hostsim::LiveParamLists(), 0) << call << " #" << skip;
       if (!threw) break;  // the operation makes no more calls of this kind

@@ -99,7 +99,7 @@ TEST(Dispatch, RoutesHelpCommandsAndLegacy) {
       {{}, 1, "", kHelpListing + "poolctl: Group -g parameter was not specified\n"},
       {{"LIST"}, 1, "", "Unknown command LIST\nValid commands: disable unload enable load list\n"},
       {{""}, 1, "", "Unknown command \nValid commands: disable unload enable load list\n"},
-      {{"--help"}, 1, "", "poolctl: unrecognized option '--help'\n" + kLegacyUsage},
+      {{"--help"}, 1, "", "poolctl: invalid option -- '-'\n" + kLegacyUsage},
       {{"-g", "host", "list"}, 0, "", ""},
       {{"list", "-h"}, 0, "", kListUsage},
       {{"list", "-v", "-h"}, 0, "", kListUsage},
