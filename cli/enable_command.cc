@@ -55,18 +55,48 @@ void RestoreExisting(const Loader::ResourcePoolImpl& pool, const Loader::Resourc
   Sched::SetMemAllocation(id, RestoredAllocation(id, pool, definitions));
 }
 
-// Creates a missing group; an annex group also takes its memory from the parent.
+// Deletes a new annex group that could not get its reservation, then lets
+// the failure go on.
+[[noreturn]] void DropUnreservedAnnex(Sched::GroupId id) {
+  Sched::DeleteGroup(id);
+  throw;
+}
+
+// Creates a missing group; an annex group also takes its memory from the
+// parent. An annex group must never stay without that reservation: whatever
+// fails after its creation, it is deleted again.
 void CreateMissing(const Loader::ResourcePoolImpl& pool) {
   Sched::CreateGroup(pool.name, pool.mem, pool.cpu);
   if (!pool.annex) return;
-  Sched::GroupId id = Sched::GroupPathToId(pool.name);
-  Sched::GroupId parent = Sched::GetParentGroupId(id);
+  Sched::GroupId id = 0;
+  Sched::GroupId parent = 0;
+  try {
+    id = Sched::GroupPathToId(pool.name);
+  } catch (const Sched::Exception&) {
+    // The lookup may fail for a moment only; one more try finds what to delete.
+    try {
+      Sched::DeleteGroup(Sched::GroupPathToId(pool.name));
+    } catch (const Sched::Exception&) {
+    }
+    throw;
+  }
+  try {
+    parent = Sched::GetParentGroupId(id);
+  } catch (const Sched::Exception&) {
+    DropUnreservedAnnex(id);
+  }
   try {
     Sched::IncreaseMemMinMax(parent, static_cast<uint64_t>(pool.mem.max), 0);
   } catch (const Sched::Exception& e) {
     std::string message = e.what();
-    std::fprintf(stderr, "%s: %s\n", Sched::GroupIdToPath(parent).c_str(), message.c_str());
-    Sched::DeleteGroup(id);  // an annex group without its reservation must not stay
+    std::string parentPath;
+    try {
+      parentPath = Sched::GroupIdToPath(parent);
+    } catch (const Sched::Exception&) {
+      DropUnreservedAnnex(id);
+    }
+    std::fprintf(stderr, "%s: %s\n", parentPath.c_str(), message.c_str());
+    Sched::DeleteGroup(id);
   }
 }
 
