@@ -7,6 +7,8 @@
 //   getmem:ID            memory record       setmem:ID:KEY=N,...    set memory keys
 //   members:ID           child ids           delete:ID              delete group
 //   checksig             signature check     leak:N                 N lists never destroyed
+//   facts                host facts and boot command line
+//   stats:ID             memory statistics (KB)
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -121,6 +123,38 @@ std::string Step(const std::vector<std::string>& s, uint32_t* status) {
     const char* tool = nullptr;
     *status = KNI_CheckSig(kernel, sizeof kernel, &tool);
     return std::string(kernel) + "|" + (tool != nullptr ? tool : "");
+  }
+  if (op == "facts" && s.size() == 1) {
+    unsigned char cpu[KNI_CPU_INFO_SIZE], boot[KNI_BOOT_OPTION_SIZE], mem[KNI_MEMORY_SIZE],
+        vms[KNI_SUPPORTED_VMS_SIZE];
+    char cmdline[KNI_BOOT_CMDLINE_SIZE];
+    *status = KNI_Get(KNI_NODE_hardware_cpu_cpuInfo, nullptr, cpu, sizeof cpu);
+    if (*status == ZRV_OK) *status = KNI_Get(KNI_NODE_system_bootOption, nullptr, boot, sizeof boot);
+    if (*status == ZRV_OK) *status = KNI_Get(KNI_NODE_memory_comprehensive, nullptr, mem, sizeof mem);
+    if (*status == ZRV_OK) *status = KNI_Get(KNI_NODE_system_supportedVMs, nullptr, vms, sizeof vms);
+    if (*status == ZRV_OK) {
+      *status = KNI_Get(KNI_NODE_system_bootCmdLine, nullptr, cmdline, sizeof cmdline);
+    }
+    if (*status != ZRV_OK) return "";
+    uint32_t cpus, maxVms;
+    uint64_t physKB;
+    std::memcpy(&cpus, cpu + 24, 4);
+    std::memcpy(&physKB, mem, 8);
+    std::memcpy(&maxVms, vms, 4);
+    return "cpus=" + std::to_string(cpus) + " vm=" + std::to_string(cpu[36]) +
+           " installer=" + std::to_string(boot[3]) + " memkb=" + std::to_string(physKB) +
+           " maxvms=" + std::to_string(maxVms) + " cmdline=" + cmdline;
+  }
+  if (op == "stats" && s.size() == 2) {
+    List inst = Instance(Number(s[1]));
+    unsigned char buf[KNI_MEMORY_STATS_SIZE];
+    *status = inst ? KNI_Get(KNI_NODE_sched_groups_stats_memoryStats, inst.get(), buf, sizeof buf)
+                   : ZRV_NO_MEMORY;
+    if (*status != ZRV_OK) return "";
+    uint64_t peak, childPeak;
+    std::memcpy(&peak, buf + 317, 8);
+    std::memcpy(&childPeak, buf + 382, 8);
+    return std::to_string(peak) + "," + std::to_string(childPeak);
   }
   if (op == "leak" && s.size() == 2) {
     *status = ZRV_OK;
