@@ -7,15 +7,6 @@
 #include "loader/exception.h"
 #include "loader/value.h"
 
-#ifdef RESOLVE_CALC_TEST_STUB
-// Until the loader's typed values are linked in: plain literals and "!calc".
-double ResolveNumber(const YAML::Node& node, const Calc::Variables& table) {
-  if (node.Tag() == "!calc") return ResolveCalc(node, table);
-  if (node.Tag() != "?") throw Loader::Exception(node.Mark(), "Unexpected tag " + node.Tag());
-  return node.as<double>();
-}
-#endif
-
 namespace {
 
 const Calc::Variables kFacts = {{"physKB", 640}, {"numPCPUs", 64}};
@@ -88,6 +79,8 @@ TEST(ResolveCalcTest, Errors) {
       // A failing local variable fails the value, even when "=" is missing.
       {"v: !calc {a: abc}", "yaml-cpp: error at line 1, column 14: bad conversion"},
       {"v: !calc {a: '1', '=': a}", "yaml-cpp: error at line 1, column 14: Unexpected tag !"},
+      // An alias can make a mapping its own local variable.
+      {"v: &a !calc {x: *a, '=': x}", "yaml-cpp: error at line 1, column 4: value nested too deeply"},
   };
   for (const ErrorCase& c : cases) {
     SCOPED_TRACE(c.document);
