@@ -180,6 +180,33 @@ std::string SimHost::WriteFile(const std::string& name, const std::string& conte
   return path;
 }
 
+namespace {
+
+// Copies a file if it exists; removes the target if it does not.
+void CopyIfPresent(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  if (!in) {
+    ::remove(to.c_str());
+    return;
+  }
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  out << in.rdbuf();
+  if (!out) Fail("copy " + from);
+}
+
+}  // namespace
+
+// The state is the database and its write-ahead log; the shared-memory index
+// is rebuilt from them by the next process.
+void SimHost::SaveState(const std::string& name) const {
+  for (const char* suffix : {"", "-wal"}) CopyIfPresent(db_ + suffix, db_ + "." + name + suffix);
+}
+
+void SimHost::RestoreState(const std::string& name) const {
+  for (const char* suffix : {"", "-wal"}) CopyIfPresent(db_ + "." + name + suffix, db_ + suffix);
+  ::remove((db_ + "-shm").c_str());
+}
+
 std::string SimHost::Groups() const {
   RunResult r = Hostsim({"groups"});
   EXPECT_EQ(r.status, 0) << r.err;

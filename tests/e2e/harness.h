@@ -71,6 +71,11 @@ class SimHost {
   // Writes a file below dir() and returns its path.
   std::string WriteFile(const std::string& name, const std::string& content) const;
 
+  // Saves the state file and restores it later, so that a test can run many
+  // times from one set-up. No process may use the host meanwhile.
+  void SaveState(const std::string& name) const;
+  void RestoreState(const std::string& name) const;
+
   // hostsim groups, as text; fails the test when hostsim fails.
   std::string Groups() const;
 
