@@ -77,12 +77,17 @@ class Library {
     }
   }
 
-  // A rule on a parameter-list call: its status, else ZRV_OK.
+  // The status a rule fails this parameter-list call with, if one fires; a
+  // state file that cannot be used fails the call too.
   template <typename PathFn>
-  uint32_t ListFault(const char* call, PathFn&& path) {
-    return Transact([&](State& state) {
-      return state.ConsumeFault(call, "", [&] { return path(state); }).value_or(ZRV_OK);
+  std::optional<uint32_t> ListFault(const char* call, PathFn&& path) {
+    std::optional<uint32_t> fault;
+    uint32_t status = Transact([&](State& state) {
+      fault = state.ConsumeFault(call, "", [&] { return path(state); });
+      return ZRV_OK;
     });
+    if (status != ZRV_OK) return status;
+    return fault;
   }
 
   uint32_t KernelCall(const char* name, const char* ruleName, hostsim::KernelCall call) {
@@ -250,7 +255,8 @@ KNI_ParamList* KNI_ParamListCreate(uint32_t kind, uint32_t capacity) {
     return nullptr;
   }
   return Guarded<KNI_ParamList*>(nullptr, [&](Library& lib) -> KNI_ParamList* {
-    if (lib.ListFault("ParamListCreate", NoPath) != ZRV_OK) return nullptr;
+    // A rule fails the creation whatever its status: the caller sees no list.
+    if (lib.ListFault("ParamListCreate", NoPath)) return nullptr;
     return lib.NewList(kind, capacity);
   });
 }
@@ -261,9 +267,9 @@ ZRV_ReturnStatus KNI_ParamListAddInt(KNI_ParamList* list, uint64_t value) {
       return ZRV_BAD_PARAM;
     }
     if (list->ints.size() >= list->capacity) return ZRV_LIMIT_EXCEEDED;
-    uint32_t fault = lib.ListFault(
+    std::optional<uint32_t> fault = lib.ListFault(
         "ParamListAddInt", [&](hostsim::State& state) { return hostsim::GroupPath(state, value); });
-    if (fault != ZRV_OK) return fault;
+    if (fault) return *fault;
     list->ints.push_back(value);
     return ZRV_OK;
   });
@@ -277,9 +283,9 @@ ZRV_ReturnStatus KNI_ParamListAddString(KNI_ParamList* list, const char* text) {
     }
     if (list->texts.size() >= list->capacity) return ZRV_LIMIT_EXCEEDED;
     std::string copy(text);
-    uint32_t fault = lib.ListFault(
+    std::optional<uint32_t> fault = lib.ListFault(
         "ParamListAddString", [&](hostsim::State&) { return std::optional<std::string>(copy); });
-    if (fault != ZRV_OK) return fault;
+    if (fault) return *fault;
     list->texts.push_back(std::move(copy));
     return ZRV_OK;
   });
@@ -313,9 +319,9 @@ ZRV_ReturnStatus KNI_ParamListGetUInt64(const KNI_ParamList* list, uint32_t inde
       return ZRV_BAD_PARAM;
     }
     uint64_t id = list->ints[index];
-    uint32_t fault = lib.ListFault(
+    std::optional<uint32_t> fault = lib.ListFault(
         "ParamListGetUInt64", [&](hostsim::State& state) { return hostsim::GroupPath(state, id); });
-    if (fault != ZRV_OK) return fault;
+    if (fault) return *fault;
     *value = id;
     return ZRV_OK;
   });

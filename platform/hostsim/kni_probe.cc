@@ -41,47 +41,47 @@ std::vector<std::string> Split(const std::string& text, char sep, size_t maxPart
 
 uint64_t Number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 0); }
 
-List Instance(uint64_t id) {
+// A list holding the id or the texts; *status tells why there is none.
+List Instance(uint64_t id, uint32_t* status) {
   List list(KNI_ParamListCreate(KNI_PARAM_LIST_INSTANCE, 1));
-  if (list && KNI_ParamListAddInt(list.get(), id) != ZRV_OK) list.reset();
+  *status = list ? KNI_ParamListAddInt(list.get(), id) : ZRV_NO_MEMORY;
+  if (*status != ZRV_OK) list.reset();
   return list;
 }
 
-List Inputs(const std::vector<std::string>& texts) {
+List Inputs(const std::vector<std::string>& texts, uint32_t* status) {
   List list(KNI_ParamListCreate(KNI_PARAM_LIST_INPUT, static_cast<uint32_t>(texts.size())));
-  for (const std::string& t : texts) {
-    if (list && KNI_ParamListAddString(list.get(), t.c_str()) != ZRV_OK) list.reset();
+  *status = list ? ZRV_OK : ZRV_NO_MEMORY;
+  for (size_t i = 0; *status == ZRV_OK && i < texts.size(); ++i) {
+    *status = KNI_ParamListAddString(list.get(), texts[i].c_str());
   }
+  if (*status != ZRV_OK) list.reset();
   return list;
 }
 
-// Returns the text after the status, or sets *status for a list that could
-// not be made.
+// Runs one step: *status is its kernel call's, or that of the list call that
+// failed before it; returns what the step read.
 std::string Step(const std::vector<std::string>& s, uint32_t* status) {
   const std::string& op = s[0];
   if (op == "lookup" && s.size() == 2) {
-    List in = Inputs({s[1]});
+    List in = Inputs({s[1]}, status);
     uint64_t id = 0;
-    *status = in ? KNI_Set(KNI_NODE_sched_groupPathNameToID, nullptr, in.get(), &id, sizeof id)
-                 : ZRV_NO_MEMORY;
+    if (in) *status = KNI_Set(KNI_NODE_sched_groupPathNameToID, nullptr, in.get(), &id, sizeof id);
     return *status == ZRV_OK ? std::to_string(id) : "";
   }
   if (op == "create" && s.size() == 3) {
-    List inst = Instance(Number(s[1]));
-    List in = Inputs({s[2]});
+    List inst = Instance(Number(s[1]), status);
+    List in = inst ? Inputs({s[2]}, status) : nullptr;
     uint64_t id = 0;
-    *status = inst && in ? KNI_Set(KNI_NODE_sched_groups_groupCreate, inst.get(), in.get(), &id,
-                                   sizeof id)
-                         : ZRV_NO_MEMORY;
+    if (in) *status = KNI_Set(KNI_NODE_sched_groups_groupCreate, inst.get(), in.get(), &id, sizeof id);
     return *status == ZRV_OK ? std::to_string(id) : "";
   }
   if (op == "getmem" && s.size() == 2) {
-    List inst = Instance(Number(s[1]));
+    List inst = Instance(Number(s[1]), status);
     int64_t rec[4];
     uint32_t trailer;
     unsigned char buf[KNI_MEM_ALLOCATION_SIZE];
-    *status = inst ? KNI_Get(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), buf, sizeof buf)
-                   : ZRV_NO_MEMORY;
+    if (inst) *status = KNI_Get(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), buf, sizeof buf);
     if (*status != ZRV_OK) return "";
     std::memcpy(rec, buf, sizeof rec);
     std::memcpy(&trailer, buf + 32, sizeof trailer);
@@ -91,31 +91,27 @@ std::string Step(const std::vector<std::string>& s, uint32_t* status) {
     return text;
   }
   if (op == "setmem" && s.size() == 3) {
-    List inst = Instance(Number(s[1]));
-    List in = Inputs(Split(s[2], ',', SIZE_MAX));
-    *status = inst && in ? KNI_Set(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), in.get(),
-                                   nullptr, 0)
-                         : ZRV_NO_MEMORY;
+    List inst = Instance(Number(s[1]), status);
+    List in = inst ? Inputs(Split(s[2], ',', SIZE_MAX), status) : nullptr;
+    if (in) *status = KNI_Set(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), in.get(), nullptr, 0);
     return "";
   }
   if (op == "members" && s.size() == 2) {
-    List inst = Instance(Number(s[1]));
+    List inst = Instance(Number(s[1]), status);
     KNI_ParamList* raw = nullptr;
-    *status = inst ? KNI_GetInstanceListAlloc(KNI_NODE_sched_groups_members_groups, inst.get(), &raw)
-                   : ZRV_NO_MEMORY;
+    if (inst) *status = KNI_GetInstanceListAlloc(KNI_NODE_sched_groups_members_groups, inst.get(), &raw);
     List members(raw);
     std::string ids;
     for (uint32_t i = 0; *status == ZRV_OK && i < KNI_ParamListUsedCount(members.get()); ++i) {
       uint64_t id = 0;
       *status = KNI_ParamListGetUInt64(members.get(), i, &id);
-      ids += (i == 0 ? "" : ",") + std::to_string(id);
+      if (*status == ZRV_OK) ids += (i == 0 ? "" : ",") + std::to_string(id);
     }
     return ids;
   }
   if (op == "delete" && s.size() == 2) {
-    List inst = Instance(Number(s[1]));
-    *status = inst ? KNI_Set(KNI_NODE_sched_groups_delete, inst.get(), nullptr, nullptr, 0)
-                   : ZRV_NO_MEMORY;
+    List inst = Instance(Number(s[1]), status);
+    if (inst) *status = KNI_Set(KNI_NODE_sched_groups_delete, inst.get(), nullptr, nullptr, 0);
     return "";
   }
   if (op == "checksig" && s.size() == 1) {
@@ -146,10 +142,9 @@ std::string Step(const std::vector<std::string>& s, uint32_t* status) {
            " maxvms=" + std::to_string(maxVms) + " cmdline=" + cmdline;
   }
   if (op == "stats" && s.size() == 2) {
-    List inst = Instance(Number(s[1]));
+    List inst = Instance(Number(s[1]), status);
     unsigned char buf[KNI_MEMORY_STATS_SIZE];
-    *status = inst ? KNI_Get(KNI_NODE_sched_groups_stats_memoryStats, inst.get(), buf, sizeof buf)
-                   : ZRV_NO_MEMORY;
+    if (inst) *status = KNI_Get(KNI_NODE_sched_groups_stats_memoryStats, inst.get(), buf, sizeof buf);
     if (*status != ZRV_OK) return "";
     uint64_t peak, childPeak;
     std::memcpy(&peak, buf + 317, 8);
