@@ -49,9 +49,13 @@ std::string FormatShares(int64_t value) {
   }
 }
 
-// One line, flushed at once. Values wider than their column are written
-// whole; the rest of the line moves right. A listing that cannot be written
-// whole must not end as a success.
+// A listing that cannot be written whole must not end as a success.
+void CheckOutput(bool written) {
+  if (!written) throw std::system_error(errno, std::generic_category(), "standard output");
+}
+
+// Values wider than their column are written whole; the rest of the line
+// moves right.
 void WriteLine(const Layout& layout, const std::string (&columns)[kColumns]) {
   std::string line;
   for (int i = 0; i < kColumns; ++i) {
@@ -62,10 +66,7 @@ void WriteLine(const Layout& layout, const std::string (&columns)[kColumns]) {
     if (i + 1 < kColumns) line += layout.separator;
   }
   line += '\n';
-  if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
-      std::fflush(stdout) != 0) {
-    throw std::system_error(errno, std::generic_category(), "standard output");
-  }
+  CheckOutput(std::fwrite(line.data(), 1, line.size(), stdout) == line.size());
 }
 
 void WritePool(const Layout& layout, const Loader::ResourcePoolImpl& pool) {
@@ -92,10 +93,14 @@ int ListCommand(int argc, char** argv) {
         return 1;
     }
   }
-  // The header comes first, so that it stands even when a file then fails.
+  // The header goes out first, so that it stands even when a file then fails.
   WriteLine(*layout, {"name", "auto", "memMin", "memMax", "memMinLimit", "memShares", "cpuMin",
                       "cpuMax", "cpuShares"});
+  CheckOutput(std::fflush(stdout) == 0);
   const std::vector<std::string> files(argv + optind, argv + argc);
+  // Nothing can fail between two rows, so they go out in large writes rather
+  // than one system call per pool.
   for (const auto& pool : Loader::LoadResourcePools(files, false)) WritePool(*layout, *pool);
+  CheckOutput(std::fflush(stdout) == 0);
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string_view>
 
 #include "loader/exception.h"
 #include "loader/host_facts.h"
@@ -10,6 +11,8 @@
 
 namespace Loader {
 namespace {
+
+using std::string_view_literals::operator""sv;
 
 // Truncates toward zero into a field of type T. A value the field cannot hold
 // has no defined conversion and would reach the kernel as garbage.
@@ -42,29 +45,30 @@ ResourcePoolImpl::ResourcePoolImpl(const YAML::Node& node) {
   for (const auto& entry : node) {
     const YAML::Node& value = entry.second;
     // Later keys overwrite earlier ones, "mem" and "memMin"/"memMax" included.
-    const std::string key = entry.first.as<std::string>();
-    if (key == "name") {
+    const std::string text = entry.first.as<std::string>();
+    const std::string_view key = text;
+    if (key == "name"sv) {
       name = value.as<std::string>();
-    } else if (key == "mem") {
+    } else if (key == "mem"sv) {
       mem.min = mem.max = MemField(value, facts);
-    } else if (key == "memMin") {
+    } else if (key == "memMin"sv) {
       mem.min = MemField(value, facts);
-    } else if (key == "memMax") {
+    } else if (key == "memMax"sv) {
       mem.max = MemField(value, facts);
-    } else if (key == "memMinLimit") {
+    } else if (key == "memMinLimit"sv) {
       mem.minLimit = MemField(value, facts);
-    } else if (key == "memShares") {
+    } else if (key == "memShares"sv) {
       mem.shares = MemField(value, facts);
-    } else if (key == "cpuMin") {
+    } else if (key == "cpuMin"sv) {
       cpu.min = CpuField(value, facts);
-    } else if (key == "cpuMax") {
+    } else if (key == "cpuMax"sv) {
       cpu.max = CpuField(value, facts);
-    } else if (key == "cpuShares") {
+    } else if (key == "cpuShares"sv) {
       cpu.shares = CpuField(value, facts);
-    } else if (key == "isEnabled") {
+    } else if (key == "isEnabled"sv) {
       isEnabled = ResolveBool(value, facts);
       enabledGiven = true;
-    } else if (key == "annex") {
+    } else if (key == "annex"sv) {
       annex = ResolveBool(value, facts);
     } else {
       throw Exception(entry.first.Mark(), "invalid rp field");

@@ -37,7 +37,8 @@ TEST(ResolveNumber, Literals) {
     const char* text;
     double value;
   } cases[] = {
-      {"100", 100}, {"1e3", 1000}, {"-2", -2}, {"0.5", 0.5}, {"+7 ", 7},
+      {"100", 100}, {"1e3", 1000}, {"-2", -2}, {"0.5", 0.5}, {"+7 ", 7}, {"007", 7},
+      {"999999999999999", 999999999999999}, {"12345678901234567", 12345678901234568.0},
       {".Inf", kInf}, {"+.inf", kInf}, {"-.INF", -kInf}, {"!calc numPCPUs / 2", 8},
   };
   for (const auto& c : cases) EXPECT_EQ(ResolveNumber(Value(c.text), Loader::HostFacts()), c.value) << c.text;
