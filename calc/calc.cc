@@ -13,12 +13,13 @@ namespace {
 // otherwise take the whole stack. The bound counts those frames: a sum of
 // 500 conditional terms needs about 1500 and 50 parentheses about 100, and
 // at the bound the parser uses well under 1 MB of stack even with the
-// sanitizers' larger frames (calc_test measures it on a small stack).
+// sanitizers' larger frames (calc_test runs the deepest forms on a 1 MB
+// stack).
 constexpr int kMaxDepth = 4000;
 
 // The character classes are the C library's in the "C" locale (the program
-// never changes its locale); the casts keep bytes above 127 out of the range
-// that the classification functions may not be given.
+// never changes its locale). The casts keep bytes above 127 from reaching
+// them as negative values, which they must not be given.
 bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 bool IsNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0 || c == '_'; }
 bool IsNameChar(char c) {
