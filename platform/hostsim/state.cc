@@ -103,9 +103,10 @@ class State::Stmt {
     return *this;
   }
   Stmt& UInt(int index, uint64_t value) { return Int(index, static_cast<int64_t>(value)); }
+  // Copied: callers pass temporaries that die before the statement runs.
   Stmt& Text(int index, const std::string& text) {
     Check(sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
-                            SQLITE_STATIC));
+                            SQLITE_TRANSIENT));
     return *this;
   }
   Stmt& OptText(int index, const std::optional<std::string>& text) {
