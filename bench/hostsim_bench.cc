@@ -27,9 +27,10 @@ void Exec(sqlite3* db, const char* sql) {
 void BM_BareWriteTransaction(benchmark::State& state) {
   sqlite3* db = nullptr;
   if (sqlite3_open((g_dir + "/bare.db").c_str(), &db) != SQLITE_OK) std::exit(1);
-  Exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
-           "CREATE TABLE IF NOT EXISTS t(id INTEGER PRIMARY KEY, v INTEGER);"
-           "INSERT OR REPLACE INTO t VALUES(1, 0);");
+  Exec(db,
+       "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+       "CREATE TABLE IF NOT EXISTS t(id INTEGER PRIMARY KEY, v INTEGER);"
+       "INSERT OR REPLACE INTO t VALUES(1, 0);");
   sqlite3_stmt* steps[3];
   const char* sql[] = {"BEGIN IMMEDIATE", "UPDATE t SET v = v + 1 WHERE id = 1", "COMMIT"};
   for (int i = 0; i < 3; ++i) sqlite3_prepare_v2(db, sql[i], -1, &steps[i], nullptr);
@@ -61,7 +62,8 @@ void BM_KniSetMemAllocation(benchmark::State& state) {
   KNI_ParamList* inputs[2] = {Input("min=1"), Input("min=2")};
   size_t i = 0;
   for (auto _ : state) {
-    if (KNI_Set(KNI_NODE_sched_groups_memAllocationInMB, group, inputs[i++ & 1], nullptr, 0) != ZRV_OK) {
+    if (KNI_Set(KNI_NODE_sched_groups_memAllocationInMB, group, inputs[i++ & 1], nullptr, 0) !=
+        ZRV_OK) {
       state.SkipWithError("KNI_Set failed");
     }
   }

@@ -122,13 +122,15 @@ void CheckCmdLine(const std::string& text) {
   }
 }
 
-const std::initializer_list<const char*> kFactOptions = {"--cpus", "--mem-kb", "--max-vms",
-                                                          "--installer", "--vm", "--cmdline"};
+const std::initializer_list<const char*> kFactOptions = {"--cpus",      "--mem-kb", "--max-vms",
+                                                         "--installer", "--vm",     "--cmdline"};
 
 void ApplyFactOptions(const Args& args, Facts* f) {
-  if (auto v = args.Option("--cpus")) f->numPCPUs = static_cast<uint32_t>(Unsigned(*v, UINT32_MAX, "--cpus"));
+  if (auto v = args.Option("--cpus"))
+    f->numPCPUs = static_cast<uint32_t>(Unsigned(*v, UINT32_MAX, "--cpus"));
   if (auto v = args.Option("--mem-kb")) f->physKB = Unsigned(*v, UINT64_MAX, "--mem-kb");
-  if (auto v = args.Option("--max-vms")) f->maxVMs = static_cast<uint32_t>(Unsigned(*v, UINT32_MAX, "--max-vms"));
+  if (auto v = args.Option("--max-vms"))
+    f->maxVMs = static_cast<uint32_t>(Unsigned(*v, UINT32_MAX, "--max-vms"));
   if (auto v = args.Option("--installer")) f->isInstaller = Unsigned(*v, 1, "--installer") != 0;
   if (auto v = args.Option("--vm")) f->isVm = Unsigned(*v, 1, "--vm") != 0;
   if (auto v = args.Option("--cmdline")) {
@@ -350,8 +352,8 @@ void RunCalls(const std::vector<std::string>& words) {
     if (args.Flag("--clear")) state.ClearTrace();
   });
   for (const TraceEntry& e : entries) {
-    printf("%s\t%s\t%s\t%s\t%s\n", e.call.c_str(), e.node.c_str(), e.ids.c_str(),
-           e.inputs.c_str(), e.result.c_str());
+    printf("%s\t%s\t%s\t%s\t%s\n", e.call.c_str(), e.node.c_str(), e.ids.c_str(), e.inputs.c_str(),
+           e.result.c_str());
   }
 }
 
@@ -369,7 +371,8 @@ void RunLeaks(const std::vector<std::string>& words) {
 
 void RunStatusText(const std::vector<std::string>& words) {
   const std::string text = Args(words, {}, {}).Operands(1, 1)[0];
-  printf("%s\n", ZRV_ReturnStatusToString(static_cast<uint32_t>(Unsigned(text, UINT32_MAX, "status"))));
+  printf("%s\n",
+         ZRV_ReturnStatusToString(static_cast<uint32_t>(Unsigned(text, UINT32_MAX, "status"))));
 }
 
 void RunInstall(const std::vector<std::string>& words) {
@@ -421,8 +424,9 @@ const Command kCommands[] = {
      "        Every matching rule counts a call against its skips; the oldest rule that\n"
      "        skips no more fails it",
      RunFail},
-    {"faults", "[--clear]", "list the rules left (call, node, path, status, skips, times), "
-                            "or drop them all",
+    {"faults", "[--clear]",
+     "list the rules left (call, node, path, status, skips, times), "
+     "or drop them all",
      RunFaults},
     {"trace", "on|off", "record the kernel calls or stop recording", RunTrace},
     {"calls", "[--clear]", "print the recorded calls; --clear empties the record after", RunCalls},
@@ -438,9 +442,10 @@ const Command kCommands[] = {
 
 void RunHelp(const std::vector<std::string>& words) {
   Args(words, {}, {}).Operands(0, 0);
-  printf("usage: hostsim COMMAND ...\n"
-         "The simulated host lives in the file named by HOSTSIM_DB (default\n"
-         "~/.local/state/hostsim/host.db). Numbers are decimal or 0x-hex.\n\n");
+  printf(
+      "usage: hostsim COMMAND ...\n"
+      "The simulated host lives in the file named by HOSTSIM_DB (default\n"
+      "~/.local/state/hostsim/host.db). Numbers are decimal or 0x-hex.\n\n");
   for (const Command& c : kCommands) {
     printf("  %s%s%s\n        %s\n", c.name, *c.synopsis ? " " : "", c.synopsis, c.help);
   }

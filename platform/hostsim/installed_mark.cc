@@ -14,9 +14,7 @@ namespace {
 
 const char kMarkValue = 0x01;
 
-[[noreturn]] void Fail(const std::string& what) {
-  throw FileError(what + ": " + strerror(errno));
-}
+[[noreturn]] void Fail(const std::string& what) { throw FileError(what + ": " + strerror(errno)); }
 
 // Makes dir and its missing parents.
 void MakeFolders(const std::string& dir) {

@@ -176,7 +176,8 @@ Status SetCreate(State& state, const KernelCall& c) {
   Group parent;
   if (Status status = InstanceGroup(state, c, &parent)) return status;
   uint64_t id = 0;
-  if (Status status = CreateChild(state, parent, c.inputs->texts[0], kNewGroupMem, kNewGroupCpu, &id)) {
+  if (Status status =
+          CreateChild(state, parent, c.inputs->texts[0], kNewGroupMem, kNewGroupCpu, &id)) {
     return status;
   }
   Record record(8);
@@ -290,17 +291,16 @@ const NodeDef kNodes[] = {
      GetFact<KNI_BOOT_OPTION_SIZE, FillBootOption>, nullptr, nullptr},
     {kCpuInfo, "hardware_cpu_cpuInfo", Subject::kNone, GetFact<KNI_CPU_INFO_SIZE, FillCpuInfo>,
      nullptr, nullptr},
-    {kMemory, "memory_comprehensive", Subject::kNone, GetFact<KNI_MEMORY_SIZE, FillMemory>,
-     nullptr, nullptr},
+    {kMemory, "memory_comprehensive", Subject::kNone, GetFact<KNI_MEMORY_SIZE, FillMemory>, nullptr,
+     nullptr},
     {kSupportedVMs, "system_supportedVMs", Subject::kNone,
      GetFact<KNI_SUPPORTED_VMS_SIZE, FillSupportedVMs>, nullptr, nullptr},
     {kPathToId, "sched_groupPathNameToID", Subject::kLookedUp, nullptr, SetPathToId, nullptr},
     {kPathName, "sched_groups_groupPathName", Subject::kInstance,
      GetGroupRecord<KNI_GROUP_PATH_SIZE, FillPathName>, nullptr, nullptr},
-    {kParentId, "sched_groups_parentGroupID", Subject::kInstance,
-     GetGroupRecord<8, FillParentId>, nullptr, nullptr},
-    {kMembers, "sched_groups_members_groups", Subject::kInstance, nullptr, nullptr,
-     AllocMembers},
+    {kParentId, "sched_groups_parentGroupID", Subject::kInstance, GetGroupRecord<8, FillParentId>,
+     nullptr, nullptr},
+    {kMembers, "sched_groups_members_groups", Subject::kInstance, nullptr, nullptr, AllocMembers},
     {kCreate, "sched_groups_groupCreate", Subject::kNewChild, nullptr, SetCreate, nullptr},
     {kDelete, "sched_groups_delete", Subject::kInstance, nullptr, SetDelete, nullptr},
     {kMemAllocation, "sched_groups_memAllocationInMB", Subject::kInstance,

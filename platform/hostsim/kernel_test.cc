@@ -27,7 +27,8 @@ List Ids(std::vector<uint64_t> ids) {
 
 List Texts(std::vector<std::string> texts) {
   List list(KNI_ParamListCreate(KNI_PARAM_LIST_INPUT, texts.empty() ? 1 : texts.size()));
-  for (const std::string& t : texts) EXPECT_EQ(KNI_ParamListAddString(list.get(), t.c_str()), ZRV_OK);
+  for (const std::string& t : texts)
+    EXPECT_EQ(KNI_ParamListAddString(list.get(), t.c_str()), ZRV_OK);
   return list;
 }
 
@@ -69,13 +70,16 @@ class KernelTest : public ::testing::Test {
 
   std::string PathOf(uint64_t id) {
     char path[KNI_GROUP_PATH_SIZE];
-    uint32_t status = KNI_Get(KNI_NODE_sched_groups_groupPathName, Ids({id}).get(), path, sizeof path);
-    return status == ZRV_OK ? std::string(path) : "<" + std::string(ZRV_ReturnStatusToString(status)) + ">";
+    uint32_t status =
+        KNI_Get(KNI_NODE_sched_groups_groupPathName, Ids({id}).get(), path, sizeof path);
+    return status == ZRV_OK ? std::string(path)
+                            : "<" + std::string(ZRV_ReturnStatusToString(status)) + ">";
   }
 
   Mem GetMem(uint64_t id) {
     unsigned char buf[KNI_MEM_ALLOCATION_SIZE];
-    EXPECT_EQ(KNI_Get(KNI_NODE_sched_groups_memAllocationInMB, Ids({id}).get(), buf, sizeof buf), ZRV_OK);
+    EXPECT_EQ(KNI_Get(KNI_NODE_sched_groups_memAllocationInMB, Ids({id}).get(), buf, sizeof buf),
+              ZRV_OK);
     Mem m;
     std::memcpy(&m, buf, 32);
     std::memcpy(&m.trailer, buf + 32, 4);
@@ -88,11 +92,13 @@ class KernelTest : public ::testing::Test {
 
   std::vector<uint64_t> Members(uint64_t id) {
     KNI_ParamList* raw = nullptr;
-    EXPECT_EQ(KNI_GetInstanceListAlloc(KNI_NODE_sched_groups_members_groups, Ids({id}).get(), &raw), ZRV_OK);
+    EXPECT_EQ(KNI_GetInstanceListAlloc(KNI_NODE_sched_groups_members_groups, Ids({id}).get(), &raw),
+              ZRV_OK);
     List list(raw);
     EXPECT_NE(raw, nullptr);
     std::vector<uint64_t> ids(KNI_ParamListUsedCount(raw));
-    for (uint32_t i = 0; i < ids.size(); ++i) EXPECT_EQ(KNI_ParamListGetUInt64(raw, i, &ids[i]), ZRV_OK);
+    for (uint32_t i = 0; i < ids.size(); ++i)
+      EXPECT_EQ(KNI_ParamListGetUInt64(raw, i, &ids[i]), ZRV_OK);
     return ids;
   }
 
@@ -129,21 +135,24 @@ TEST_F(KernelTest, CreateRefusesAsTheKernelDoes) {
 }
 
 TEST_F(KernelTest, DeleteRefusesAsTheKernelDoes) {
-  Hostsim({"mkgroup", "host/opt/busy"});           // 5
-  Hostsim({"mkgroup", "host/opt/busy/child"});     // 6
-  Hostsim({"mkgroup", "host/opt/parent"});         // 7
-  Hostsim({"mkgroup", "host/opt/parent/child"});   // 8
+  Hostsim({"mkgroup", "host/opt/busy"});          // 5
+  Hostsim({"mkgroup", "host/opt/busy/child"});    // 6
+  Hostsim({"mkgroup", "host/opt/parent"});        // 7
+  Hostsim({"mkgroup", "host/opt/parent/child"});  // 8
   Hostsim({"busy", "host/opt/busy", "2"});
   struct Case {
     uint64_t id;
     uint32_t status;
   } cases[] = {
-      {kRoot, ZRV_BAD_PARAM},  {kHost, ZRV_BAD_PARAM},      {999, ZRV_NOT_FOUND},
-      {5, ZRV_BUSY},           {7, ZRV_GROUP_IN_USE},       {8, ZRV_OK},
-      {8, ZRV_NOT_FOUND},      {7, ZRV_OK},                 {kHostOpt, ZRV_GROUP_IN_USE},
+      {kRoot, ZRV_BAD_PARAM},       {kHost, ZRV_BAD_PARAM},
+      {999, ZRV_NOT_FOUND},         {5, ZRV_BUSY},
+      {7, ZRV_GROUP_IN_USE},        {8, ZRV_OK},
+      {8, ZRV_NOT_FOUND},           {7, ZRV_OK},
+      {kHostOpt, ZRV_GROUP_IN_USE},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(KNI_Set(KNI_NODE_sched_groups_delete, Ids({c.id}).get(), nullptr, nullptr, 0), c.status)
+    EXPECT_EQ(KNI_Set(KNI_NODE_sched_groups_delete, Ids({c.id}).get(), nullptr, nullptr, 0),
+              c.status)
         << c.id;
   }
   EXPECT_EQ(PathOf(5), "host/opt/busy");
@@ -157,9 +166,9 @@ TEST_F(KernelTest, PathLookupWalksWholeNames) {
     uint32_t status;
     uint64_t id;
   } cases[] = {
-      {"", ZRV_OK, kRoot},           {"host", ZRV_OK, kHost},          {"host/opt", ZRV_OK, kHostOpt},
-      {"host/opt/a", ZRV_OK, 5},     {"host//opt", ZRV_NOT_FOUND, 0},  {"host/", ZRV_NOT_FOUND, 0},
-      {"/host", ZRV_NOT_FOUND, 0},   {"Host", ZRV_NOT_FOUND, 0},       {"host/op", ZRV_NOT_FOUND, 0},
+      {"", ZRV_OK, kRoot},         {"host", ZRV_OK, kHost},         {"host/opt", ZRV_OK, kHostOpt},
+      {"host/opt/a", ZRV_OK, 5},   {"host//opt", ZRV_NOT_FOUND, 0}, {"host/", ZRV_NOT_FOUND, 0},
+      {"/host", ZRV_NOT_FOUND, 0}, {"Host", ZRV_NOT_FOUND, 0},      {"host/op", ZRV_NOT_FOUND, 0},
       {"opt", ZRV_NOT_FOUND, 0},
   };
   for (const Case& c : cases) {
@@ -174,10 +183,14 @@ TEST_F(KernelTest, ParentOfGroups) {
     uint64_t id;
     uint32_t status;
     uint64_t parent;
-  } cases[] = {{kRoot, ZRV_NOT_FOUND, 0}, {kHost, ZRV_OK, kRoot}, {kHostOpt, ZRV_OK, kHost}, {77, ZRV_NOT_FOUND, 0}};
+  } cases[] = {{kRoot, ZRV_NOT_FOUND, 0},
+               {kHost, ZRV_OK, kRoot},
+               {kHostOpt, ZRV_OK, kHost},
+               {77, ZRV_NOT_FOUND, 0}};
   for (const Case& c : cases) {
     uint64_t parent = 0;
-    EXPECT_EQ(KNI_Get(KNI_NODE_sched_groups_parentGroupID, Ids({c.id}).get(), &parent, 8), c.status);
+    EXPECT_EQ(KNI_Get(KNI_NODE_sched_groups_parentGroupID, Ids({c.id}).get(), &parent, 8),
+              c.status);
     EXPECT_EQ(parent, c.parent) << c.id;
   }
 }
@@ -220,7 +233,8 @@ TEST_F(KernelTest, SetAllocationParsesAndChecksAllKeysBeforeChangingAny) {
   };
   for (const Case& c : cases) {
     ASSERT_EQ(Set(KNI_NODE_sched_groups_memAllocationInMB, kHostOpt,
-                  {"min=10", "max=100", "minLimit=-1", "shares=-1"}), ZRV_OK);
+                  {"min=10", "max=100", "minLimit=-1", "shares=-1"}),
+              ZRV_OK);
     std::string what = c.texts.empty() ? "(none)" : c.texts.back();
     EXPECT_EQ(Set(KNI_NODE_sched_groups_memAllocationInMB, kHostOpt, c.texts), c.status) << what;
     EXPECT_EQ(GetMem(kHostOpt), c.after) << what;
@@ -232,15 +246,20 @@ TEST_F(KernelTest, CpuKeysAreThirtyTwoBitsWide) {
     std::string text;
     uint32_t status;
   } cases[] = {
-      {"max=2147483647", ZRV_OK},        {"max=2147483648", ZRV_BAD_PARAM},
-      {"shares=-2147483648", ZRV_OK},    {"shares=-2147483649", ZRV_BAD_PARAM},
+      {"max=2147483647", ZRV_OK},
+      {"max=2147483648", ZRV_BAD_PARAM},
+      {"shares=-2147483648", ZRV_OK},
+      {"shares=-2147483649", ZRV_BAD_PARAM},
       {"minLimit=4294967295", ZRV_BAD_PARAM},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Set(KNI_NODE_sched_groups_cpuAllocationInPct, kHostOpt, {c.text}), c.status) << c.text;
+    EXPECT_EQ(Set(KNI_NODE_sched_groups_cpuAllocationInPct, kHostOpt, {c.text}), c.status)
+        << c.text;
   }
   unsigned char buf[KNI_CPU_ALLOCATION_SIZE];
-  ASSERT_EQ(KNI_Get(KNI_NODE_sched_groups_cpuAllocationInPct, Ids({kHostOpt}).get(), buf, sizeof buf), ZRV_OK);
+  ASSERT_EQ(
+      KNI_Get(KNI_NODE_sched_groups_cpuAllocationInPct, Ids({kHostOpt}).get(), buf, sizeof buf),
+      ZRV_OK);
   int32_t fields[4];
   uint32_t trailer;
   std::memcpy(fields, buf, 16);
@@ -260,20 +279,76 @@ TEST_F(KernelTest, IncreaseAndDecreaseMoveMinAndSetMax) {
     uint32_t status;
     Mem after;
   } cases[] = {
-      {"100,200,-1,-1", KNI_NODE_sched_groups_increaseMemMinMaxInMB, {"min=50", "max=0"}, ZRV_OK, {150, 200, -1, -1, 0}},
-      {"100,200,-1,-1", KNI_NODE_sched_groups_increaseMemMinMaxInMB, {"min=0", "max=50"}, ZRV_OK, {100, 250, -1, -1, 0}},
-      {"100,-1,-1,-1", KNI_NODE_sched_groups_increaseMemMinMaxInMB, {"min=5", "max=7"}, ZRV_OK, {105, -1, -1, -1, 0}},
-      {"100,200,-1,-1", KNI_NODE_sched_groups_decreaseMemMinMaxInMB, {"min=100", "max=0"}, ZRV_OK, {0, 200, -1, -1, 0}},
-      {"100,200,-1,-1", KNI_NODE_sched_groups_decreaseMemMinMaxInMB, {"min=101", "max=0"}, ZRV_BAD_PARAM, {100, 200, -1, -1, 0}},
-      {"100,200,-1,-1", KNI_NODE_sched_groups_decreaseMemMinMaxInMB, {"min=0", "max=201"}, ZRV_BAD_PARAM, {100, 200, -1, -1, 0}},
-      {"100,-1,-1,-1", KNI_NODE_sched_groups_decreaseMemMinMaxInMB, {"min=1", "max=5000"}, ZRV_OK, {99, -1, -1, -1, 0}},
-      {"1,-1,-1,-1", KNI_NODE_sched_groups_increaseMemMinMaxInMB, {"min=9223372036854775807"}, ZRV_BAD_PARAM, {1, -1, -1, -1, 0}},
-      {"0,-1,-1,-1", KNI_NODE_sched_groups_increaseMemMinMaxInMB, {"min=18446744073709551615"}, ZRV_BAD_PARAM, {0, -1, -1, -1, 0}},
-      {"0,-1,-1,-1", KNI_NODE_sched_groups_increaseMemMinMaxInMB, {"min=18446744073709551616"}, ZRV_BAD_PARAM, {0, -1, -1, -1, 0}},
-      {"5,9,-1,-1", KNI_NODE_sched_groups_increaseMemMinMaxInMB, {"min=-1"}, ZRV_BAD_PARAM, {5, 9, -1, -1, 0}},
-      {"5,9,-1,-1", KNI_NODE_sched_groups_increaseMemMinMaxInMB, {"shares=1"}, ZRV_BAD_PARAM, {5, 9, -1, -1, 0}},
-      {"5,9,-1,-1", KNI_NODE_sched_groups_increaseMemMinMaxInMB, {"min=1", "bad"}, ZRV_BAD_PARAM, {5, 9, -1, -1, 0}},
-      {"5,9,7,3", KNI_NODE_sched_groups_increaseMemMinMaxInMB, {"min=1", "max=1"}, ZRV_OK, {6, 10, 7, 3, 0}},
+      {"100,200,-1,-1",
+       KNI_NODE_sched_groups_increaseMemMinMaxInMB,
+       {"min=50", "max=0"},
+       ZRV_OK,
+       {150, 200, -1, -1, 0}},
+      {"100,200,-1,-1",
+       KNI_NODE_sched_groups_increaseMemMinMaxInMB,
+       {"min=0", "max=50"},
+       ZRV_OK,
+       {100, 250, -1, -1, 0}},
+      {"100,-1,-1,-1",
+       KNI_NODE_sched_groups_increaseMemMinMaxInMB,
+       {"min=5", "max=7"},
+       ZRV_OK,
+       {105, -1, -1, -1, 0}},
+      {"100,200,-1,-1",
+       KNI_NODE_sched_groups_decreaseMemMinMaxInMB,
+       {"min=100", "max=0"},
+       ZRV_OK,
+       {0, 200, -1, -1, 0}},
+      {"100,200,-1,-1",
+       KNI_NODE_sched_groups_decreaseMemMinMaxInMB,
+       {"min=101", "max=0"},
+       ZRV_BAD_PARAM,
+       {100, 200, -1, -1, 0}},
+      {"100,200,-1,-1",
+       KNI_NODE_sched_groups_decreaseMemMinMaxInMB,
+       {"min=0", "max=201"},
+       ZRV_BAD_PARAM,
+       {100, 200, -1, -1, 0}},
+      {"100,-1,-1,-1",
+       KNI_NODE_sched_groups_decreaseMemMinMaxInMB,
+       {"min=1", "max=5000"},
+       ZRV_OK,
+       {99, -1, -1, -1, 0}},
+      {"1,-1,-1,-1",
+       KNI_NODE_sched_groups_increaseMemMinMaxInMB,
+       {"min=9223372036854775807"},
+       ZRV_BAD_PARAM,
+       {1, -1, -1, -1, 0}},
+      {"0,-1,-1,-1",
+       KNI_NODE_sched_groups_increaseMemMinMaxInMB,
+       {"min=18446744073709551615"},
+       ZRV_BAD_PARAM,
+       {0, -1, -1, -1, 0}},
+      {"0,-1,-1,-1",
+       KNI_NODE_sched_groups_increaseMemMinMaxInMB,
+       {"min=18446744073709551616"},
+       ZRV_BAD_PARAM,
+       {0, -1, -1, -1, 0}},
+      {"5,9,-1,-1",
+       KNI_NODE_sched_groups_increaseMemMinMaxInMB,
+       {"min=-1"},
+       ZRV_BAD_PARAM,
+       {5, 9, -1, -1, 0}},
+      {"5,9,-1,-1",
+       KNI_NODE_sched_groups_increaseMemMinMaxInMB,
+       {"shares=1"},
+       ZRV_BAD_PARAM,
+       {5, 9, -1, -1, 0}},
+      {"5,9,-1,-1",
+       KNI_NODE_sched_groups_increaseMemMinMaxInMB,
+       {"min=1", "bad"},
+       ZRV_BAD_PARAM,
+       {5, 9, -1, -1, 0}},
+      {"5,9,7,3",
+       KNI_NODE_sched_groups_increaseMemMinMaxInMB,
+       {"min=1", "max=1"},
+       ZRV_OK,
+       {6, 10, 7, 3, 0}},
   };
   for (const Case& c : cases) {
     Hostsim({"setmem", "host/opt", c.setup});
@@ -300,7 +375,8 @@ TEST_F(KernelTest, ParameterListsCheckKindAndCapacity) {
   struct CreateCase {
     uint32_t kind, capacity;
     bool made;
-  } creates[] = {{0, 1, true}, {1, 1, true}, {2, 1, false}, {0, 0, false}, {1, 0, false}, {0xFFFFFFFF, 5, false}};
+  } creates[] = {{0, 1, true},  {1, 1, true},  {2, 1, false},
+                 {0, 0, false}, {1, 0, false}, {0xFFFFFFFF, 5, false}};
   for (const CreateCase& c : creates) {
     List list(KNI_ParamListCreate(c.kind, c.capacity));
     EXPECT_EQ(list != nullptr, c.made) << c.kind << "/" << c.capacity;
@@ -407,20 +483,33 @@ TEST_F(KernelTest, CallsCheckTheirListsShape) {
     const char* what;
     uint32_t status;
   } cases[] = {
-      {"create without parent", KNI_Set(KNI_NODE_sched_groups_groupCreate, nullptr, Texts({"n"}).get(), &id, 8)},
-      {"create with two ids", KNI_Set(KNI_NODE_sched_groups_groupCreate, Ids({1, 3}).get(), Texts({"n"}).get(), &id, 8)},
-      {"create with two names", KNI_Set(KNI_NODE_sched_groups_groupCreate, Ids({3}).get(), Texts({"n", "m"}).get(), &id, 8)},
-      {"create with texts as instance", KNI_Set(KNI_NODE_sched_groups_groupCreate, Texts({"3"}).get(), Texts({"n"}).get(), &id, 8)},
-      {"create with ids as input", KNI_Set(KNI_NODE_sched_groups_groupCreate, Ids({3}).get(), Ids({3}).get(), &id, 8)},
-      {"create into 4 bytes", KNI_Set(KNI_NODE_sched_groups_groupCreate, Ids({3}).get(), Texts({"n"}).get(), &id, 4)},
-      {"create without output", KNI_Set(KNI_NODE_sched_groups_groupCreate, Ids({3}).get(), Texts({"n"}).get(), nullptr, 0)},
-      {"lookup with an instance", KNI_Set(KNI_NODE_sched_groupPathNameToID, Ids({3}).get(), Texts({"host"}).get(), &id, 8)},
+      {"create without parent",
+       KNI_Set(KNI_NODE_sched_groups_groupCreate, nullptr, Texts({"n"}).get(), &id, 8)},
+      {"create with two ids",
+       KNI_Set(KNI_NODE_sched_groups_groupCreate, Ids({1, 3}).get(), Texts({"n"}).get(), &id, 8)},
+      {"create with two names",
+       KNI_Set(KNI_NODE_sched_groups_groupCreate, Ids({3}).get(), Texts({"n", "m"}).get(), &id, 8)},
+      {"create with texts as instance",
+       KNI_Set(KNI_NODE_sched_groups_groupCreate, Texts({"3"}).get(), Texts({"n"}).get(), &id, 8)},
+      {"create with ids as input",
+       KNI_Set(KNI_NODE_sched_groups_groupCreate, Ids({3}).get(), Ids({3}).get(), &id, 8)},
+      {"create into 4 bytes",
+       KNI_Set(KNI_NODE_sched_groups_groupCreate, Ids({3}).get(), Texts({"n"}).get(), &id, 4)},
+      {"create without output",
+       KNI_Set(KNI_NODE_sched_groups_groupCreate, Ids({3}).get(), Texts({"n"}).get(), nullptr, 0)},
+      {"lookup with an instance",
+       KNI_Set(KNI_NODE_sched_groupPathNameToID, Ids({3}).get(), Texts({"host"}).get(), &id, 8)},
       {"lookup without input", KNI_Set(KNI_NODE_sched_groupPathNameToID, nullptr, nullptr, &id, 8)},
-      {"delete with input", KNI_Set(KNI_NODE_sched_groups_delete, Ids({3}).get(), Texts({"x"}).get(), nullptr, 0)},
-      {"delete with output", KNI_Set(KNI_NODE_sched_groups_delete, Ids({3}).get(), nullptr, &id, 8)},
-      {"set memory without input", KNI_Set(KNI_NODE_sched_groups_memAllocationInMB, Ids({3}).get(), nullptr, nullptr, 0)},
-      {"set memory with output", KNI_Set(KNI_NODE_sched_groups_memAllocationInMB, Ids({3}).get(), Texts({"min=1"}).get(), &id, 8)},
-      {"members of no group", KNI_GetInstanceListAlloc(KNI_NODE_sched_groups_members_groups, nullptr, nullptr)},
+      {"delete with input",
+       KNI_Set(KNI_NODE_sched_groups_delete, Ids({3}).get(), Texts({"x"}).get(), nullptr, 0)},
+      {"delete with output",
+       KNI_Set(KNI_NODE_sched_groups_delete, Ids({3}).get(), nullptr, &id, 8)},
+      {"set memory without input",
+       KNI_Set(KNI_NODE_sched_groups_memAllocationInMB, Ids({3}).get(), nullptr, nullptr, 0)},
+      {"set memory with output", KNI_Set(KNI_NODE_sched_groups_memAllocationInMB, Ids({3}).get(),
+                                         Texts({"min=1"}).get(), &id, 8)},
+      {"members of no group",
+       KNI_GetInstanceListAlloc(KNI_NODE_sched_groups_members_groups, nullptr, nullptr)},
   };
   for (const Case& c : cases) EXPECT_EQ(c.status, ZRV_BAD_PARAM) << c.what;
   EXPECT_EQ(Members(kHostOpt), std::vector<uint64_t>{}) << "a refused creation made a group";
@@ -438,8 +527,19 @@ TEST_F(KernelTest, FactRecordsHoldTheFactsAndZeroElsewhere) {
       {{"init"}, 16, 0, 0, 67108864, 512, ""},
       {{"init", "--cpus", "64", "--vm", "1", "--installer", "1", "--mem-kb", "0xFFFFFFFFFFFFFFFF",
         "--max-vms", "7", "--cmdline", "a=1 b"},
-       64, 1, 1, UINT64_MAX, 7, "a=1 b"},
-      {{"init", "--cmdline", std::string(4095, 'c')}, 16, 0, 0, 67108864, 512, std::string(4095, 'c')},
+       64,
+       1,
+       1,
+       UINT64_MAX,
+       7,
+       "a=1 b"},
+      {{"init", "--cmdline", std::string(4095, 'c')},
+       16,
+       0,
+       0,
+       67108864,
+       512,
+       std::string(4095, 'c')},
   };
   for (const Case& c : cases) {
     Hostsim(c.init);
@@ -483,7 +583,9 @@ TEST_F(KernelTest, AllocationRecordsEndWithTheKernelMark) {
 TEST_F(KernelTest, MemoryStatisticsSitAtTheirOffsets) {
   Hostsim({"stats", "host/opt", "1", "0xFFFFFFFFFFFFFFFF"});
   unsigned char buf[KNI_MEMORY_STATS_SIZE];
-  ASSERT_EQ(KNI_Get(KNI_NODE_sched_groups_stats_memoryStats, Ids({kHostOpt}).get(), buf, sizeof buf), ZRV_OK);
+  ASSERT_EQ(
+      KNI_Get(KNI_NODE_sched_groups_stats_memoryStats, Ids({kHostOpt}).get(), buf, sizeof buf),
+      ZRV_OK);
   uint64_t peak, childPeak;
   std::memcpy(&peak, buf + 317, 8);
   std::memcpy(&childPeak, buf + 382, 8);
@@ -528,28 +630,6 @@ TEST_F(KernelTest, SignatureFollowsTheLibraryUntilPinned) {
   EXPECT_EQ(KNI_CheckSig(kernel, sizeof kernel, nullptr), ZRV_BAD_PARAM);
 }
 
-TEST(StatusText, EveryStatusHasItsText) {
-  struct Case {
-    uint32_t status;
-    const char* text;
-  } cases[] = {
-      {0, "Success"},
-      {0x0BAD0001, "Failure"},
-      {0x0BAD0003, "Not found"},
-      {0x0BAD0004, "Busy"},
-      {0x0BAD0005, "Already exists"},
-      {0x0BAD0014, "Out of memory"},
-      {0x0BAD0040, "Bad parameter"},
-      {0x0BAD0041, "Limit exceeded"},
-      {0x0BAD0042, "Name too long"},
-      {0x0BAD0080, "Group in use"},
-      {0x0BAD0002, "Unknown status 0x0BAD0002"},
-      {1, "Unknown status 0x00000001"},
-      {0xFFFFFFFF, "Unknown status 0xFFFFFFFF"},
-  };
-  for (const Case& c : cases) EXPECT_STREQ(ZRV_ReturnStatusToString(c.status), c.text);
-}
-
 // The library reads the state at every call: changes the tool makes between
 // two calls, a reset included, are seen at once by a process that stays
 // connected.
@@ -560,44 +640,12 @@ TEST_F(KernelTest, ToolChangesAreSeenBetweenCalls) {
   EXPECT_EQ(GetMem(id), (Mem{5, 6, 7, 8, 0}));
   Hostsim({"fail", "Get", "--status", "0x0BAD0004"});
   unsigned char buf[KNI_MEM_ALLOCATION_SIZE];
-  EXPECT_EQ(KNI_Get(KNI_NODE_sched_groups_memAllocationInMB, Ids({id}).get(), buf, sizeof buf), ZRV_BUSY);
+  EXPECT_EQ(KNI_Get(KNI_NODE_sched_groups_memAllocationInMB, Ids({id}).get(), buf, sizeof buf),
+            ZRV_BUSY);
   Hostsim({"init"});
   EXPECT_EQ(PathOf(id), "<Not found>");
   ASSERT_EQ(Create(kHostOpt, "b", &id), ZRV_OK);
   EXPECT_EQ(id, 5u);
-}
-
-// How rules with a path match the parameter-list calls.
-TEST_F(KernelTest, ListCallsMatchRulesByTheirGroupOrText) {
-  struct Case {
-    std::vector<std::string> rule;
-    uint32_t addInt;  // adding host/opt's id
-    uint32_t addString;  // adding "host/opt"
-    uint32_t getUInt64;  // reading host/opt's id back
-  } cases[] = {
-      {{"ParamListAddInt", "--path", "host/opt"}, ZRV_BUSY, ZRV_OK, ZRV_OK},
-      {{"ParamListAddInt", "--path", "host"}, ZRV_OK, ZRV_OK, ZRV_OK},
-      {{"ParamListAddString", "--path", "host/opt"}, ZRV_OK, ZRV_BUSY, ZRV_OK},
-      {{"ParamListAddString", "--path", "host"}, ZRV_OK, ZRV_OK, ZRV_OK},
-      {{"ParamListGetUInt64", "--path", "host/opt"}, ZRV_OK, ZRV_OK, ZRV_BUSY},
-  };
-  for (const Case& c : cases) {
-    Hostsim({"faults", "--clear"});
-    std::vector<std::string> rule = {"fail"};
-    rule.insert(rule.end(), c.rule.begin(), c.rule.end());
-    rule.insert(rule.end(), {"--status", "0x0BAD0004", "--times", "0"});
-    Hostsim(rule);
-    List ints(KNI_ParamListCreate(KNI_PARAM_LIST_INSTANCE, 2));
-    List texts(KNI_ParamListCreate(KNI_PARAM_LIST_INPUT, 1));
-    EXPECT_EQ(KNI_ParamListAddInt(ints.get(), kHostOpt), c.addInt) << c.rule[0] << " " << c.rule[2];
-    EXPECT_EQ(KNI_ParamListAddString(texts.get(), "host/opt"), c.addString) << c.rule[0] << " " << c.rule[2];
-    Hostsim({"faults", "--clear"});
-    ASSERT_EQ(KNI_ParamListAddInt(ints.get(), kHostOpt), ZRV_OK);
-    Hostsim(rule);
-    uint64_t value = 0;
-    EXPECT_EQ(KNI_ParamListGetUInt64(ints.get(), 0, &value), c.getUInt64) << c.rule[0] << " " << c.rule[2];
-    EXPECT_EQ(value, c.getUInt64 == ZRV_OK ? kHostOpt : 0u);
-  }
 }
 
 }  // namespace

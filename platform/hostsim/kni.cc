@@ -6,6 +6,8 @@
 // ParamListAddInt the group whose id is added, ParamListGetUInt64 the group
 // whose id is read, ParamListAddString the text added; ParamListCreate has no
 // path, and no parameter-list call has a node.
+#include "kni.h"
+
 #include <pthread.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -17,7 +19,6 @@
 #include <mutex>
 #include <unordered_set>
 
-#include "kni.h"
 #include "platform/hostsim/hostsim_testing.h"
 #include "platform/hostsim/kernel.h"
 #include "platform/hostsim/listing.h"
@@ -125,7 +126,8 @@ class Library {
       if (kernelDate != nullptr && size >= KNI_BUILD_DATE_SIZE && toolDate != nullptr) {
         std::string kernel = state.KernelBuild().value_or(kLibraryBuildDate);
         std::memset(kernelDate, 0, KNI_BUILD_DATE_SIZE);
-        std::memcpy(kernelDate, kernel.data(), std::min<size_t>(kernel.size(), KNI_BUILD_DATE_SIZE - 1));
+        std::memcpy(kernelDate, kernel.data(),
+                    std::min<size_t>(kernel.size(), KNI_BUILD_DATE_SIZE - 1));
         result = kernel == kLibraryBuildDate ? ZRV_OK : ZRV_FAILURE;
       }
       if (state.Tracing()) state.AppendTrace({"KNI_CheckSig", "-", "-", "-", StatusWord(result)});
@@ -135,7 +137,9 @@ class Library {
 
   // Lists are checked against this registry before they are read, so a
   // destroyed or foreign pointer is refused instead of followed.
-  bool IsLive(const KNI_ParamList* list) const { return list == nullptr || lists_.count(list) != 0; }
+  bool IsLive(const KNI_ParamList* list) const {
+    return list == nullptr || lists_.count(list) != 0;
+  }
 
   KNI_ParamList* NewList(uint32_t kind, uint32_t capacity) {
     auto* list = new KNI_ParamList();
@@ -334,12 +338,12 @@ ZRV_ReturnStatus KNI_Get(KNI_Node node, KNI_ParamList* instances, void* out, uin
   call.instances = instances;
   call.out = out;
   call.outSize = outSize;
-  return Guarded<ZRV_ReturnStatus>(ZRV_NO_MEMORY,
-                                   [&](Library& lib) { return lib.KernelCall("KNI_Get", "Get", call); });
+  return Guarded<ZRV_ReturnStatus>(
+      ZRV_NO_MEMORY, [&](Library& lib) { return lib.KernelCall("KNI_Get", "Get", call); });
 }
 
-ZRV_ReturnStatus KNI_Set(KNI_Node node, KNI_ParamList* instances, KNI_ParamList* inputs,
-                         void* out, uint32_t outSize) {
+ZRV_ReturnStatus KNI_Set(KNI_Node node, KNI_ParamList* instances, KNI_ParamList* inputs, void* out,
+                         uint32_t outSize) {
   hostsim::KernelCall call;
   call.kind = hostsim::CallKind::kSet;
   call.node = node;
@@ -347,8 +351,8 @@ ZRV_ReturnStatus KNI_Set(KNI_Node node, KNI_ParamList* instances, KNI_ParamList*
   call.inputs = inputs;
   call.out = out;
   call.outSize = outSize;
-  return Guarded<ZRV_ReturnStatus>(ZRV_NO_MEMORY,
-                                   [&](Library& lib) { return lib.KernelCall("KNI_Set", "Set", call); });
+  return Guarded<ZRV_ReturnStatus>(
+      ZRV_NO_MEMORY, [&](Library& lib) { return lib.KernelCall("KNI_Set", "Set", call); });
 }
 
 ZRV_ReturnStatus KNI_GetInstanceListAlloc(KNI_Node node, KNI_ParamList* instances,
@@ -370,16 +374,26 @@ ZRV_ReturnStatus KNI_CheckSig(char* kernelDate, uint32_t size, const char** tool
 
 const char* ZRV_ReturnStatusToString(ZRV_ReturnStatus status) {
   switch (status) {
-    case ZRV_OK: return "Success";
-    case ZRV_FAILURE: return "Failure";
-    case ZRV_NOT_FOUND: return "Not found";
-    case ZRV_BUSY: return "Busy";
-    case ZRV_EXISTS: return "Already exists";
-    case ZRV_NO_MEMORY: return "Out of memory";
-    case ZRV_BAD_PARAM: return "Bad parameter";
-    case ZRV_LIMIT_EXCEEDED: return "Limit exceeded";
-    case ZRV_NAME_TOO_LONG: return "Name too long";
-    case ZRV_GROUP_IN_USE: return "Group in use";
+    case ZRV_OK:
+      return "Success";
+    case ZRV_FAILURE:
+      return "Failure";
+    case ZRV_NOT_FOUND:
+      return "Not found";
+    case ZRV_BUSY:
+      return "Busy";
+    case ZRV_EXISTS:
+      return "Already exists";
+    case ZRV_NO_MEMORY:
+      return "Out of memory";
+    case ZRV_BAD_PARAM:
+      return "Bad parameter";
+    case ZRV_LIMIT_EXCEEDED:
+      return "Limit exceeded";
+    case ZRV_NAME_TOO_LONG:
+      return "Name too long";
+    case ZRV_GROUP_IN_USE:
+      return "Group in use";
   }
   // Per thread, so the text stays valid until the same thread asks again.
   thread_local char unknown[32];

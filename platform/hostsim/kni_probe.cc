@@ -73,7 +73,8 @@ std::string Step(const std::vector<std::string>& s, uint32_t* status) {
     List inst = Instance(Number(s[1]), status);
     List in = inst ? Inputs({s[2]}, status) : nullptr;
     uint64_t id = 0;
-    if (in) *status = KNI_Set(KNI_NODE_sched_groups_groupCreate, inst.get(), in.get(), &id, sizeof id);
+    if (in)
+      *status = KNI_Set(KNI_NODE_sched_groups_groupCreate, inst.get(), in.get(), &id, sizeof id);
     return *status == ZRV_OK ? std::to_string(id) : "";
   }
   if (op == "getmem" && s.size() == 2) {
@@ -81,7 +82,8 @@ std::string Step(const std::vector<std::string>& s, uint32_t* status) {
     int64_t rec[4];
     uint32_t trailer;
     unsigned char buf[KNI_MEM_ALLOCATION_SIZE];
-    if (inst) *status = KNI_Get(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), buf, sizeof buf);
+    if (inst)
+      *status = KNI_Get(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), buf, sizeof buf);
     if (*status != ZRV_OK) return "";
     std::memcpy(rec, buf, sizeof rec);
     std::memcpy(&trailer, buf + 32, sizeof trailer);
@@ -93,13 +95,15 @@ std::string Step(const std::vector<std::string>& s, uint32_t* status) {
   if (op == "setmem" && s.size() == 3) {
     List inst = Instance(Number(s[1]), status);
     List in = inst ? Inputs(Split(s[2], ',', SIZE_MAX), status) : nullptr;
-    if (in) *status = KNI_Set(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), in.get(), nullptr, 0);
+    if (in)
+      *status = KNI_Set(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), in.get(), nullptr, 0);
     return "";
   }
   if (op == "members" && s.size() == 2) {
     List inst = Instance(Number(s[1]), status);
     KNI_ParamList* raw = nullptr;
-    if (inst) *status = KNI_GetInstanceListAlloc(KNI_NODE_sched_groups_members_groups, inst.get(), &raw);
+    if (inst)
+      *status = KNI_GetInstanceListAlloc(KNI_NODE_sched_groups_members_groups, inst.get(), &raw);
     List members(raw);
     std::string ids;
     for (uint32_t i = 0; *status == ZRV_OK && i < KNI_ParamListUsedCount(members.get()); ++i) {
@@ -125,9 +129,12 @@ std::string Step(const std::vector<std::string>& s, uint32_t* status) {
         vms[KNI_SUPPORTED_VMS_SIZE];
     char cmdline[KNI_BOOT_CMDLINE_SIZE];
     *status = KNI_Get(KNI_NODE_hardware_cpu_cpuInfo, nullptr, cpu, sizeof cpu);
-    if (*status == ZRV_OK) *status = KNI_Get(KNI_NODE_system_bootOption, nullptr, boot, sizeof boot);
-    if (*status == ZRV_OK) *status = KNI_Get(KNI_NODE_memory_comprehensive, nullptr, mem, sizeof mem);
-    if (*status == ZRV_OK) *status = KNI_Get(KNI_NODE_system_supportedVMs, nullptr, vms, sizeof vms);
+    if (*status == ZRV_OK)
+      *status = KNI_Get(KNI_NODE_system_bootOption, nullptr, boot, sizeof boot);
+    if (*status == ZRV_OK)
+      *status = KNI_Get(KNI_NODE_memory_comprehensive, nullptr, mem, sizeof mem);
+    if (*status == ZRV_OK)
+      *status = KNI_Get(KNI_NODE_system_supportedVMs, nullptr, vms, sizeof vms);
     if (*status == ZRV_OK) {
       *status = KNI_Get(KNI_NODE_system_bootCmdLine, nullptr, cmdline, sizeof cmdline);
     }
@@ -144,7 +151,8 @@ std::string Step(const std::vector<std::string>& s, uint32_t* status) {
   if (op == "stats" && s.size() == 2) {
     List inst = Instance(Number(s[1]), status);
     unsigned char buf[KNI_MEMORY_STATS_SIZE];
-    if (inst) *status = KNI_Get(KNI_NODE_sched_groups_stats_memoryStats, inst.get(), buf, sizeof buf);
+    if (inst)
+      *status = KNI_Get(KNI_NODE_sched_groups_stats_memoryStats, inst.get(), buf, sizeof buf);
     if (*status != ZRV_OK) return "";
     uint64_t peak, childPeak;
     std::memcpy(&peak, buf + 317, 8);

@@ -40,7 +40,8 @@ TEST(Numbers, SignedTextsWithinTheirRange) {
       {"1 ", Radix::kDecimal, INT64_MIN, INT64_MAX, std::nullopt},
       {std::string("1\0", 2), Radix::kDecimal, INT64_MIN, INT64_MAX, std::nullopt},
   };
-  for (const Case& c : cases) EXPECT_EQ(ParseSigned(c.text, c.lo, c.hi, c.radix), c.value) << c.text;
+  for (const Case& c : cases)
+    EXPECT_EQ(ParseSigned(c.text, c.lo, c.hi, c.radix), c.value) << c.text;
 }
 
 TEST(Numbers, UnsignedTextsUpToTheirLimit) {

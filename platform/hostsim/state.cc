@@ -236,8 +236,7 @@ void State::Read(const std::function<void()>& fn) {
 
 void State::Reset(const Facts& facts) {
   for (const char* sql : kClearTables) Exec(sql);
-  Stmt(*this,
-       "INSERT OR REPLACE INTO host VALUES (1, ?1, ?2, ?3, ?4, ?5, ?6, NULL, ?7, 0, 0)")
+  Stmt(*this, "INSERT OR REPLACE INTO host VALUES (1, ?1, ?2, ?3, ?4, ?5, ?6, NULL, ?7, 0, 0)")
       .Int(1, facts.numPCPUs)
       .Int(2, facts.isVm)
       .Int(3, facts.isInstaller)
@@ -257,15 +256,13 @@ void State::InsertDefaultGroups() {
     const char* path;
   };
   const Default defaults[] = {
-      {0, std::nullopt, "", ""},
-      {1, 0, "host", "host"},
-      {2, 1, "system", "host/system"},
-      {3, 1, "opt", "host/opt"},
-      {4, 1, "user", "host/user"},
+      {0, std::nullopt, "", ""}, {1, 0, "host", "host"},      {2, 1, "system", "host/system"},
+      {3, 1, "opt", "host/opt"}, {4, 1, "user", "host/user"},
   };
   for (const Default& d : defaults) {
-    Stmt insert(*this,
-                "INSERT INTO groups VALUES (?1, ?2, ?3, ?4, 0, -1, -1, -1, 0, -1, 1000, -1, 0, 0, 0)");
+    Stmt insert(
+        *this,
+        "INSERT INTO groups VALUES (?1, ?2, ?3, ?4, 0, -1, -1, -1, 0, -1, 1000, -1, 0, 0, 0)");
     insert.UInt(1, d.id).Text(3, d.name).Text(4, d.path);
     if (d.parent) insert.UInt(2, *d.parent);
     insert.Run();
@@ -273,8 +270,7 @@ void State::InsertDefaultGroups() {
 }
 
 Facts State::GetFacts() {
-  Stmt q(*this,
-         "SELECT num_pcpus, is_vm, is_installer, phys_kb, max_vms, boot_cmdline FROM host");
+  Stmt q(*this, "SELECT num_pcpus, is_vm, is_installer, phys_kb, max_vms, boot_cmdline FROM host");
   if (!q.Step()) Fail("no host row");
   Facts f;
   f.numPCPUs = static_cast<uint32_t>(q.Int(0));
@@ -329,7 +325,8 @@ Group ReadGroup(Row& q) {
 }  // namespace
 
 std::optional<Group> State::FindGroup(uint64_t id) {
-  static const std::string sql = std::string("SELECT ") + kGroupColumns + " FROM groups WHERE id = ?1";
+  static const std::string sql =
+      std::string("SELECT ") + kGroupColumns + " FROM groups WHERE id = ?1";
   Stmt q(*this, sql.c_str());
   q.UInt(1, id);
   if (!q.Step()) return std::nullopt;
@@ -354,7 +351,8 @@ std::vector<uint64_t> State::ChildIds(uint64_t id) {
 }
 
 std::vector<Group> State::AllGroups() {
-  static const std::string sql = std::string("SELECT ") + kGroupColumns + " FROM groups ORDER BY path";
+  static const std::string sql =
+      std::string("SELECT ") + kGroupColumns + " FROM groups ORDER BY path";
   Stmt q(*this, sql.c_str());
   std::vector<Group> groups;
   while (q.Step()) groups.push_back(ReadGroup(q));
@@ -455,8 +453,8 @@ std::optional<uint32_t> State::ConsumeFault(
     q.Text(1, call);
     while (q.Step()) {
       rows.push_back({q.Int(0),
-                      {call, q.OptText(1), q.OptText(2), static_cast<uint32_t>(q.Int(3)),
-                       q.UInt(4), q.UInt(5)}});
+                      {call, q.OptText(1), q.OptText(2), static_cast<uint32_t>(q.Int(3)), q.UInt(4),
+                       q.UInt(5)}});
     }
   }
   if (rows.empty()) return std::nullopt;
@@ -477,9 +475,7 @@ std::optional<uint32_t> State::ConsumeFault(
       if (r.times == 1) {
         Stmt(*this, "DELETE FROM fault_rules WHERE id = ?1").Int(1, row.id).Run();
       } else if (r.times > 1) {
-        Stmt(*this, "UPDATE fault_rules SET times = times - 1 WHERE id = ?1")
-            .Int(1, row.id)
-            .Run();
+        Stmt(*this, "UPDATE fault_rules SET times = times - 1 WHERE id = ?1").Int(1, row.id).Run();
       }
     }
   }

@@ -135,9 +135,8 @@ class State {
   // still skips uses up one skip; the oldest matching rule that skips no more
   // fires. Returns the status to fail with, if one fired. path is asked only
   // when a rule names a path.
-  std::optional<uint32_t> ConsumeFault(
-      const std::string& call, const std::string& node,
-      const std::function<std::optional<std::string>()>& path);
+  std::optional<uint32_t> ConsumeFault(const std::string& call, const std::string& node,
+                                       const std::function<std::optional<std::string>()>& path);
 
   bool Tracing();
   void SetTracing(bool on);

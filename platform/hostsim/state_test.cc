@@ -106,7 +106,9 @@ TEST_F(StateTest, FailedTransactionsLeaveNoTrace) {
 // Each rule counts the calls it matches; the oldest one done skipping fires.
 TEST_F(StateTest, FaultRulesSkipThenFireInOrder) {
   std::unique_ptr<State> state = State::Open(host_.db());
-  auto path = [](const char* p) { return [p]() -> std::optional<std::string> { return std::string(p); }; };
+  auto path = [](const char* p) {
+    return [p]() -> std::optional<std::string> { return std::string(p); };
+  };
   struct Step {
     const char* node;
     const char* path;
@@ -125,7 +127,8 @@ TEST_F(StateTest, FaultRulesSkipThenFireInOrder) {
     state->AddFaultRule({"Get", std::nullopt, "host", 22, 2, 0});
     state->AddFaultRule({"Set", std::nullopt, std::nullopt, 33, 0, 0});
     for (const Step& s : steps) {
-      EXPECT_EQ(state->ConsumeFault("Get", s.node, path(s.path)), s.fired) << s.node << " " << s.path;
+      EXPECT_EQ(state->ConsumeFault("Get", s.node, path(s.path)), s.fired)
+          << s.node << " " << s.path;
     }
     std::vector<FaultRule> left = state->FaultRules();
     ASSERT_EQ(left.size(), 2u);
@@ -143,8 +146,8 @@ TEST_F(StateTest, WritersOfSeveralConnectionsLoseNothing) {
       std::unique_ptr<State> state = State::Open(host_.db());
       for (int i = 0; i < kGroupsEach; ++i) {
         state->Write([&] {
-          state->AddGroup(*state->FindGroup("host/opt"), std::to_string(w) + "-" + std::to_string(i),
-                          kNewGroupMem, kNewGroupCpu);
+          state->AddGroup(*state->FindGroup("host/opt"),
+                          std::to_string(w) + "-" + std::to_string(i), kNewGroupMem, kNewGroupCpu);
         });
       }
     });
@@ -195,30 +198,6 @@ TEST_F(StateTest, KilledWritersLeaveTheFileConsistent) {
   ExpectConsistent(host_.db());
   std::unique_ptr<State> state = State::Open(host_.db());
   EXPECT_GT(Paths(*state).size(), 5u) << "the children made no group at all";
-}
-
-TEST_F(StateTest, DefaultFileLivesUnderHome) {
-  struct SavedEnv {
-    const char* name;
-    std::optional<std::string> value;
-  } saved[] = {{"HOME", std::nullopt}, {"HOSTSIM_DB", std::nullopt}};
-  for (SavedEnv& s : saved) {
-    if (const char* v = getenv(s.name)) s.value = v;
-  }
-  setenv("HOME", host_.dir().c_str(), 1);
-  setenv("HOSTSIM_DB", "", 1);  // empty counts as unset
-  std::string file = StateFilePath();
-  for (SavedEnv& s : saved) {
-    if (s.value) {
-      setenv(s.name, s.value->c_str(), 1);
-    } else {
-      unsetenv(s.name);
-    }
-  }
-  EXPECT_EQ(file, host_.dir() + "/.local/state/hostsim/host.db");
-  struct stat st;
-  ASSERT_EQ(stat((host_.dir() + "/.local/state/hostsim").c_str(), &st), 0);
-  EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
 TEST_F(StateTest, OpeningWhatIsNoStateFails) {

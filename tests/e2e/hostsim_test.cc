@@ -82,12 +82,16 @@ TEST_F(HostsimTest, FactOptions) {
       {{"init", "--cpus", "64", "--mem-kb", "0x10", "--max-vms", "0", "--installer", "1", "--vm",
         "1", "--cmdline", "x=1 y"},
        "cpus=64 vm=1 installer=1 memkb=16 maxvms=0 cmdline=x=1 y"},
-      {{"facts", "--cpus", "4294967295"}, "cpus=4294967295 vm=1 installer=1 memkb=16 maxvms=0 cmdline=x=1 y"},
+      {{"facts", "--cpus", "4294967295"},
+       "cpus=4294967295 vm=1 installer=1 memkb=16 maxvms=0 cmdline=x=1 y"},
       {{"facts", "--vm", "0", "--mem-kb", "18446744073709551615"},
        "cpus=4294967295 vm=0 installer=1 memkb=18446744073709551615 maxvms=0 cmdline=x=1 y"},
-      {{"cmdline", "--", "--quiet"}, "cpus=4294967295 vm=0 installer=1 memkb=18446744073709551615 maxvms=0 cmdline=--quiet"},
-      {{"cmdline", ""}, "cpus=4294967295 vm=0 installer=1 memkb=18446744073709551615 maxvms=0 cmdline="},
-      {{"init", "--installer", "0x1"}, "cpus=16 vm=0 installer=1 memkb=67108864 maxvms=512 cmdline="},
+      {{"cmdline", "--", "--quiet"},
+       "cpus=4294967295 vm=0 installer=1 memkb=18446744073709551615 maxvms=0 cmdline=--quiet"},
+      {{"cmdline", ""},
+       "cpus=4294967295 vm=0 installer=1 memkb=18446744073709551615 maxvms=0 cmdline="},
+      {{"init", "--installer", "0x1"},
+       "cpus=16 vm=0 installer=1 memkb=67108864 maxvms=512 cmdline="},
   };
   for (const Case& c : cases) {
     Ok(c.args);
@@ -98,7 +102,9 @@ TEST_F(HostsimTest, FactOptions) {
   EXPECT_NE(Ok({"groups"}).find("host/opt/kept\t5\t"), std::string::npos);
   std::string longest(4095, 'c');
   Ok({"cmdline", longest});
-  EXPECT_EQ(Probe({"facts"}), "0x00000000 cpus=8 vm=0 installer=1 memkb=67108864 maxvms=512 cmdline=" + longest + "\n");
+  EXPECT_EQ(
+      Probe({"facts"}),
+      "0x00000000 cpus=8 vm=0 installer=1 memkb=67108864 maxvms=512 cmdline=" + longest + "\n");
 }
 
 // Every refusal: exit status 1, one line on standard error, nothing changed.
@@ -117,34 +123,43 @@ TEST_F(HostsimTest, RefusalsAreOneLine) {
       {{"init", "--max-vms", "-1"}, "init: invalid --max-vms -1"},
       {{"init", "extra"}, "init: unexpected operand extra"},
       {{"facts", "--installer", "yes"}, "facts: invalid --installer yes"},
-      {{"init", "--cmdline", std::string(4096, 'c')}, "init: the boot command line holds at most 4095 bytes"},
-      {{"cmdline", std::string(4096, 'c')}, "cmdline: the boot command line holds at most 4095 bytes"},
+      {{"init", "--cmdline", std::string(4096, 'c')},
+       "init: the boot command line holds at most 4095 bytes"},
+      {{"cmdline", std::string(4096, 'c')},
+       "cmdline: the boot command line holds at most 4095 bytes"},
       {{"cmdline"}, "cmdline: missing operand"},
-      {{"kernel-build", "123456789012345678901"}, "kernel-build: a build date has at most 20 characters"},
+      {{"kernel-build", "123456789012345678901"},
+       "kernel-build: a build date has at most 20 characters"},
       {{"kernel-build", "--match", "x"}, "kernel-build: unexpected operand x"},
       {{"kernel-build"}, "kernel-build: missing operand"},
       {{"groups", "extra"}, "groups: unexpected operand extra"},
       {{"mkgroup", "host/none/x"}, "mkgroup: host/none: Not found"},
       {{"mkgroup", "host/opt"}, "mkgroup: host/opt: Already exists"},
       {{"mkgroup", "host/"}, "mkgroup: host/: Bad parameter"},
-      {{"mkgroup", "host/opt/" + std::string(771, 'n')}, "mkgroup: host/opt/" + std::string(771, 'n') + ": Name too long"},
-      {{"mkgroup", "host/opt/x", "--cpu", "1,2,3"}, "mkgroup: a record is MIN,MAX,SHARES,MINLIMIT: 1,2,3"},
-      {{"mkgroup", "host/opt/x", "--cpu", "0,2147483648,0,0"}, "mkgroup: invalid record field 2147483648"},
+      {{"mkgroup", "host/opt/" + std::string(771, 'n')},
+       "mkgroup: host/opt/" + std::string(771, 'n') + ": Name too long"},
+      {{"mkgroup", "host/opt/x", "--cpu", "1,2,3"},
+       "mkgroup: a record is MIN,MAX,SHARES,MINLIMIT: 1,2,3"},
+      {{"mkgroup", "host/opt/x", "--cpu", "0,2147483648,0,0"},
+       "mkgroup: invalid record field 2147483648"},
       {{"mkgroup", "host/opt/x", "--mem", "0,,0,0"}, "mkgroup: invalid record field "},
       {{"mkgroup", "host/opt/x", "--mem", "0,0,0,0,"}, "mkgroup: invalid record field "},
       {{"rmgroup", "host"}, "rmgroup: the root and host cannot be deleted"},
       {{"rmgroup", ""}, "rmgroup: the root and host cannot be deleted"},
       {{"rmgroup", "host/none"}, "rmgroup: host/none: Not found"},
       {{"setmem", "host/none", "0,0,0,0"}, "setmem: host/none: Not found"},
-      {{"setmem", "host/opt", "0,0,0,9223372036854775808"}, "setmem: invalid record field 9223372036854775808"},
+      {{"setmem", "host/opt", "0,0,0,9223372036854775808"},
+       "setmem: invalid record field 9223372036854775808"},
       {{"setcpu", "host/opt", "0,0,0,-2147483649"}, "setcpu: invalid record field -2147483649"},
       {{"busy", "host/opt", "-1"}, "busy: invalid world count -1"},
       {{"busy", "host/opt"}, "busy: missing operand"},
       {{"stats", "host/opt", "1", "x"}, "stats: invalid RMINCHILDPEAK_KB x"},
       {{"fail", "Foo", "--status", "1"}, "fail: unknown call Foo"},
       {{"fail", "Get", "--node", "nope", "--status", "1"}, "fail: unknown node nope"},
-      {{"fail", "Get", "--node", "KNI_NODE_sched_groups_delete", "--status", "1"}, "fail: unknown node KNI_NODE_sched_groups_delete"},
-      {{"fail", "ParamListAddInt", "--node", "sched_groups_delete", "--status", "1"}, "fail: ParamListAddInt has no node"},
+      {{"fail", "Get", "--node", "KNI_NODE_sched_groups_delete", "--status", "1"},
+       "fail: unknown node KNI_NODE_sched_groups_delete"},
+      {{"fail", "ParamListAddInt", "--node", "sched_groups_delete", "--status", "1"},
+       "fail: ParamListAddInt has no node"},
       {{"fail", "ParamListCreate", "--path", "host"}, "fail: ParamListCreate names no group"},
       {{"fail", "Get"}, "fail: --status is required"},
       {{"fail", "Get", "--status", "0"}, "fail: a rule must fail with a nonzero status"},
@@ -158,7 +173,9 @@ TEST_F(HostsimTest, RefusalsAreOneLine) {
   };
   for (const Case& c : cases) {
     RunResult r = host_.Hostsim(c.args);
-    std::string what = c.args.empty() ? "(none)" : c.args[0] + " " + (c.args.size() > 1 ? c.args[1].substr(0, 30) : "");
+    std::string what = c.args.empty()
+                           ? "(none)"
+                           : c.args[0] + " " + (c.args.size() > 1 ? c.args[1].substr(0, 30) : "");
     EXPECT_EQ(r.status, 1) << what;
     EXPECT_EQ(r.err, "hostsim: " + c.err + "\n") << what;
     EXPECT_EQ(r.out, "") << what;
@@ -169,9 +186,9 @@ TEST_F(HostsimTest, RefusalsAreOneLine) {
 
 TEST_F(HostsimTest, GroupCommandsChangeTheListing) {
   Ok({"mkgroup", "host/opt/b", "--mem", "1,2,-3,4", "--cpu", "5,-1,0x10,7"});  // 5
-  Ok({"mkgroup", "host/opt/b/c"});                                              // 6
-  Ok({"mkgroup", "host/opt-a"});                                                // 7
-  Ok({"mkgroup", "top"});                                                       // 8
+  Ok({"mkgroup", "host/opt/b/c"});                                             // 6
+  Ok({"mkgroup", "host/opt-a"});                                               // 7
+  Ok({"mkgroup", "top"});                                                      // 8
   Ok({"setmem", "host/opt-a", "-1,-9223372036854775808,9223372036854775807,0"});
   Ok({"setcpu", "host/opt-a", "-2147483648,2147483647,-4,0"});
   Ok({"busy", "host/opt/b/c", "3"});
@@ -220,32 +237,57 @@ TEST_F(HostsimTest, FaultRulesMatchCallNodePathAndCount) {
   } cases[] = {
       {{"Get", "--status", "0x0BAD0004"}, {"getmem:3", "getmem:3"}, "0x0BAD0004\n" + ok3, ""},
       {{"Get", "--node", "sched_groups_memAllocationInMB", "--status", "0x0BAD0004"},
-       {"members:3", "getmem:3"}, "0x00000000\n0x0BAD0004\n", ""},
+       {"members:3", "getmem:3"},
+       "0x00000000\n0x0BAD0004\n",
+       ""},
       {{"Get", "--node", "sched_groups_groupPathName", "--status", "0x0BAD0004"},
-       {"getmem:3"}, ok3, "Get\tsched_groups_groupPathName\t-\t0x0BAD0004\t0\t1\n"},
+       {"getmem:3"},
+       ok3,
+       "Get\tsched_groups_groupPathName\t-\t0x0BAD0004\t0\t1\n"},
       {{"Get", "--path", "host/opt", "--status", "0x0BAD0004"},
-       {"getmem:1", "getmem:3", "getmem:3"}, "0x00000000 0,-1,-1,-1 0x00004D42\n0x0BAD0004\n" + ok3, ""},
+       {"getmem:1", "getmem:3", "getmem:3"},
+       "0x00000000 0,-1,-1,-1 0x00004D42\n0x0BAD0004\n" + ok3,
+       ""},
       {{"Get", "--skip", "1", "--times", "2", "--status", "7"},
-       {"getmem:3", "getmem:3", "getmem:3", "getmem:3"}, ok3 + "0x00000007\n0x00000007\n" + ok3, ""},
+       {"getmem:3", "getmem:3", "getmem:3", "getmem:3"},
+       ok3 + "0x00000007\n0x00000007\n" + ok3,
+       ""},
       {{"Get", "--times", "0", "--status", "7"},
-       {"getmem:3", "getmem:3", "getmem:3"}, "0x00000007\n0x00000007\n0x00000007\n",
+       {"getmem:3", "getmem:3", "getmem:3"},
+       "0x00000007\n0x00000007\n0x00000007\n",
        "Get\t-\t-\t0x00000007\t0\t0\n"},
       {{"Set", "--path", "host/opt/new", "--status", "0x0BAD0001"},
-       {"create:3:other", "create:3:new", "create:3:new"}, "0x00000000 5\n0x0BAD0001\n0x00000000 6\n", ""},
+       {"create:3:other", "create:3:new", "create:3:new"},
+       "0x00000000 5\n0x0BAD0001\n0x00000000 6\n",
+       ""},
       {{"Set", "--node", "sched_groupPathNameToID", "--path", "host/user", "--status", "3"},
-       {"lookup:host/opt", "lookup:host/user"}, "0x00000000 3\n0x00000003\n", ""},
+       {"lookup:host/opt", "lookup:host/user"},
+       "0x00000000 3\n0x00000003\n",
+       ""},
       {{"Set", "--node", "sched_groups_delete", "--status", "0x0BAD0004"},
-       {"create:3:x", "delete:5", "delete:5"}, "0x00000000 5\n0x0BAD0004\n0x00000000\n", ""},
+       {"create:3:x", "delete:5", "delete:5"},
+       "0x00000000 5\n0x0BAD0004\n0x00000000\n",
+       ""},
       {{"GetInstanceListAlloc", "--path", "host", "--status", "0x0BAD0001"},
-       {"members:3", "members:1", "members:1"}, "0x00000000\n0x0BAD0001\n0x00000000 2,3,4\n", ""},
-      {{"ParamListCreate", "--skip", "1"}, {"getmem:3", "getmem:3", "getmem:3"},
-       ok3 + "0x0BAD0014\n" + ok3, ""},
+       {"members:3", "members:1", "members:1"},
+       "0x00000000\n0x0BAD0001\n0x00000000 2,3,4\n",
+       ""},
+      {{"ParamListCreate", "--skip", "1"},
+       {"getmem:3", "getmem:3", "getmem:3"},
+       ok3 + "0x0BAD0014\n" + ok3,
+       ""},
       {{"ParamListAddInt", "--path", "host/opt", "--status", "0x0BAD0041"},
-       {"getmem:1", "getmem:3", "getmem:3"}, "0x00000000 0,-1,-1,-1 0x00004D42\n0x0BAD0041\n" + ok3, ""},
+       {"getmem:1", "getmem:3", "getmem:3"},
+       "0x00000000 0,-1,-1,-1 0x00004D42\n0x0BAD0041\n" + ok3,
+       ""},
       {{"ParamListAddString", "--path", "host/user", "--status", "0x0BAD0041"},
-       {"lookup:host/opt", "lookup:host/user"}, "0x00000000 3\n0x0BAD0041\n", ""},
+       {"lookup:host/opt", "lookup:host/user"},
+       "0x00000000 3\n0x0BAD0041\n",
+       ""},
       {{"ParamListGetUInt64", "--path", "host/opt", "--status", "0x0BAD0001"},
-       {"members:1", "members:1"}, "0x0BAD0001 2\n0x00000000 2,3,4\n", ""},
+       {"members:1", "members:1"},
+       "0x0BAD0001 2\n0x00000000 2,3,4\n",
+       ""},
   };
   for (const Case& c : cases) {
     Ok({"init"});
@@ -312,11 +354,18 @@ TEST_F(HostsimTest, StatusTexts) {
     const char* status;
     const char* text;
   } cases[] = {
-      {"0", "Success\n"},          {"0x0BAD0001", "Failure\n"},       {"195887107", "Not found\n"},
-      {"0x0bad0004", "Busy\n"},    {"0x0BAD0005", "Already exists\n"}, {"0x0BAD0014", "Out of memory\n"},
-      {"0x0BAD0040", "Bad parameter\n"}, {"0x0BAD0041", "Limit exceeded\n"},
-      {"0x0BAD0042", "Name too long\n"}, {"0x0BAD0080", "Group in use\n"},
-      {"0x0BAD0081", "Unknown status 0x0BAD0081\n"}, {"4294967295", "Unknown status 0xFFFFFFFF\n"},
+      {"0", "Success\n"},
+      {"0x0BAD0001", "Failure\n"},
+      {"195887107", "Not found\n"},
+      {"0x0bad0004", "Busy\n"},
+      {"0x0BAD0005", "Already exists\n"},
+      {"0x0BAD0014", "Out of memory\n"},
+      {"0x0BAD0040", "Bad parameter\n"},
+      {"0x0BAD0041", "Limit exceeded\n"},
+      {"0x0BAD0042", "Name too long\n"},
+      {"0x0BAD0080", "Group in use\n"},
+      {"0x0BAD0081", "Unknown status 0x0BAD0081\n"},
+      {"4294967295", "Unknown status 0xFFFFFFFF\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(Ok({"status-text", c.status}), c.text) << c.status;
 }
@@ -337,7 +386,8 @@ TEST_F(HostsimTest, InstallCopiesAndMarks) {
     EXPECT_EQ(content.str(), std::string(name) == "a.yaml" ? "- name: a\n" : "");
   }
   char mark[8];
-  EXPECT_LT(getxattr(a.c_str(), "user.lumen.installed", mark, sizeof mark), 0) << "the original is marked";
+  EXPECT_LT(getxattr(a.c_str(), "user.lumen.installed", mark, sizeof mark), 0)
+      << "the original is marked";
   Ok({"mark", a});
   EXPECT_EQ(getxattr(a.c_str(), "user.lumen.installed", mark, sizeof mark), 1);
 
@@ -359,7 +409,8 @@ TEST_F(HostsimTest, AnUnusableStateFileIsReported) {
 }
 
 TEST_F(HostsimTest, DefaultStateFileIsPerUser) {
-  RunResult r = e2e::Run(HOSTSIM_BIN, {"mkgroup", "host/opt/mine"}, {"HOSTSIM_DB=", "HOME=" + host_.dir()});
+  RunResult r =
+      e2e::Run(HOSTSIM_BIN, {"mkgroup", "host/opt/mine"}, {"HOSTSIM_DB=", "HOME=" + host_.dir()});
   ASSERT_EQ(r.status, 0) << r.err;
   r = e2e::Run(HOSTSIM_BIN, {"groups"},
                {"HOSTSIM_DB=" + host_.dir() + "/.local/state/hostsim/host.db"});
@@ -374,11 +425,13 @@ TEST_F(HostsimTest, ConcurrentProcessesLoseNothing) {
   std::vector<std::unique_ptr<e2e::Process>> running;
   for (int p = 0; p < kProbes; ++p) {
     std::vector<std::string> steps;
-    for (int i = 0; i < kPerProbe; ++i) steps.push_back("create:3:p" + std::to_string(p) + "-" + std::to_string(i));
+    for (int i = 0; i < kPerProbe; ++i)
+      steps.push_back("create:3:p" + std::to_string(p) + "-" + std::to_string(i));
     running.emplace_back(new e2e::Process(kProbe, steps, {host_.Env()}));
   }
   for (int t = 0; t < kTools; ++t) {
-    running.emplace_back(new e2e::Process(HOSTSIM_BIN, {"mkgroup", "host/user/t" + std::to_string(t)}, {host_.Env()}));
+    running.emplace_back(new e2e::Process(
+        HOSTSIM_BIN, {"mkgroup", "host/user/t" + std::to_string(t)}, {host_.Env()}));
   }
   for (auto& p : running) {
     RunResult r = p->Wait();
