@@ -64,30 +64,6 @@ TEST(List, Csv) {
                        "normal,0,1600,-5\n");
 }
 
-TEST(List, Options) {
-  const std::string usage =
-      "poolctl list [flags] [files...]\n"
-      "    List resource pools defined in yaml files. If no files are specified,\n"
-      "    all yaml files in /etc/rp.d will be used.\n"
-      "Flags:\n"
-      "    -v              Use CSV format instead of table.\n";
-  struct {
-    std::vector<std::string> args;
-    int status;
-    std::string err;
-  } cases[] = {
-      {{"list", "-v", "-h"}, 0, usage},
-      {{"list", "-x"}, 1, "list: invalid option -- 'x'\n" + usage},
-  };
-  SimHost host;
-  for (const auto& c : cases) {
-    const RunResult r = host.Poolctl(c.args);
-    EXPECT_EQ(r.status, c.status) << c.args.back();
-    EXPECT_EQ(r.out, "") << c.args.back();
-    EXPECT_EQ(r.err, c.err) << c.args.back();
-  }
-}
-
 // Every failure is one line naming the file; the header is already out.
 TEST(List, DefinitionErrors) {
   struct {
