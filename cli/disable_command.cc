@@ -10,6 +10,7 @@
 
 #include "cli/commands.h"
 #include "cli/definitions.h"
+#include "cli/options.h"
 #include "loader/load.h"
 #include "sched/sched.h"
 
@@ -79,28 +80,17 @@ bool TryDisable(const std::string& name, const Loader::ResourcePools& definition
 int DisableCommand(int argc, char** argv) {
   bool deleteGroup = true;
   time_t deadline = 0;  // lies in the past: no waiting
-  for (int opt; (opt = getopt(argc, argv, "hnw:")) != -1;) {
-    switch (opt) {
-      case 'n':
-        deleteGroup = false;
-        break;
-      case 'w':
-        // Fixed once for the whole run. Text that is no number counts as 0,
-        // which still retries until the current second is over.
-        deadline = time(nullptr) + static_cast<int32_t>(std::strtol(optarg, nullptr, 10));
-        break;
-      case 'h':
-        std::fputs(kUsage, stderr);
-        return 0;
-      default:
-        std::fputs(kUsage, stderr);
-        return 1;
+  int status = ParseCommandOptions(argc, argv, "hnw:", kUsage, false, [&](int opt) {
+    if (opt == 'n') {
+      deleteGroup = false;
+    } else {
+      // Fixed once for the whole run. Text that is no number counts as 0,
+      // which still retries until the current second is over.
+      deadline = time(nullptr) + static_cast<int32_t>(std::strtol(optarg, nullptr, 10));
     }
-  }
-  if (optind >= argc) {
-    std::fputs(kUsage, stderr);
-    return 1;
-  }
+  });
+  if (status == kKeepGoing) status = RequireOperands(argc, kUsage);
+  if (status != kKeepGoing) return status;
   Loader::ResourcePools definitions = Loader::LoadResourcePools({}, false);
   for (int i = optind; i < argc; ++i) {
     while (!TryDisable(argv[i], definitions, deleteGroup, deadline)) usleep(kRetryPauseMicros);

@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/definitions.h"
+#include "cli/options.h"
 #include "loader/load.h"
 #include "sched/sched.h"
 
@@ -111,20 +112,9 @@ std::shared_ptr<Loader::ResourcePoolImpl> FindDefinition(const std::string& name
 }
 
 int EnableCommand(int argc, char** argv) {
-  switch (getopt(argc, argv, "h")) {
-    case -1:
-      break;
-    case 'h':
-      std::fputs(kUsage, stderr);
-      return 0;
-    default:
-      std::fputs(kUsage, stderr);
-      return 1;
-  }
-  if (optind >= argc) {
-    std::fputs(kUsage, stderr);
-    return 1;
-  }
+  int status = ParseCommandOptions(argc, argv, "h", kUsage, true);
+  if (status == kKeepGoing) status = RequireOperands(argc, kUsage);
+  if (status != kKeepGoing) return status;
   Loader::ResourcePools definitions = Loader::LoadResourcePools({}, false);
   for (int i = optind; i < argc; ++i) {
     std::shared_ptr<Loader::ResourcePoolImpl> pool = FindDefinition(argv[i], definitions);

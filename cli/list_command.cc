@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "loader/load.h"
 
 namespace {
@@ -80,19 +81,8 @@ void WritePool(const Layout& layout, const Loader::ResourcePoolImpl& pool) {
 
 int ListCommand(int argc, char** argv) {
   const Layout* layout = &kTable;
-  for (int opt; (opt = getopt(argc, argv, "hv")) != -1;) {
-    switch (opt) {
-      case 'v':
-        layout = &kCsv;
-        break;
-      case 'h':
-        std::fputs(kUsage, stderr);
-        return 0;
-      default:
-        std::fputs(kUsage, stderr);
-        return 1;
-    }
-  }
+  int status = ParseCommandOptions(argc, argv, "hv", kUsage, false, [&](int) { layout = &kCsv; });
+  if (status != kKeepGoing) return status;
   // The header goes out first, so that it stands even when a file then fails.
   WriteLine(*layout, {"name", "auto", "memMin", "memMax", "memMinLimit", "memShares", "cpuMin",
                       "cpuMax", "cpuShares"});

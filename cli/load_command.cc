@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "loader/load.h"
 #include "sched/sched.h"
 
@@ -56,19 +57,8 @@ void UndoUnload(const Loader::ResourcePools& deleted) {
 
 int LoadCommand(int argc, char** argv) {
   bool quiet = false;
-  for (int opt; (opt = getopt(argc, argv, "hq")) != -1;) {
-    switch (opt) {
-      case 'q':
-        quiet = true;
-        break;
-      case 'h':
-        std::fputs(kLoadUsage, stderr);
-        return 0;
-      default:
-        std::fputs(kLoadUsage, stderr);
-        return 1;
-    }
-  }
+  int status = ParseCommandOptions(argc, argv, "hq", kLoadUsage, false, [&](int) { quiet = true; });
+  if (status != kKeepGoing) return status;
   // Ascending names: every parent is created before its children.
   Loader::ResourcePools pools = Loader::LoadResourcePools(Operands(argc, argv), false);
   Loader::ResourcePools created;
@@ -90,17 +80,8 @@ int LoadCommand(int argc, char** argv) {
 }
 
 int UnloadCommand(int argc, char** argv) {
-  // unload has no options of its own: one look for -h or a stray option.
-  switch (getopt(argc, argv, "h")) {
-    case -1:
-      break;
-    case 'h':
-      std::fputs(kUnloadUsage, stderr);
-      return 0;
-    default:
-      std::fputs(kUnloadUsage, stderr);
-      return 1;
-  }
+  int status = ParseCommandOptions(argc, argv, "h", kUnloadUsage, true);
+  if (status != kKeepGoing) return status;
   // Descending names: children go before their parents.
   Loader::ResourcePools pools = Loader::LoadResourcePools(Operands(argc, argv), true);
   Loader::ResourcePools deleted;

@@ -1,7 +1,5 @@
 #include "sched/sched.h"
 
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 
@@ -32,12 +30,10 @@ void AddText(const ParamList& list, const char* text) {
   Check(KNI_ParamListAddString(list.get(), text), "KNI_ParamListAddString");
 }
 
-// Formats one key=value text in a buffer that lives only until it is added.
+// Adds one "key=decimal" text; the text lives only until it is added.
 template <typename T>
-void AddKey(const ParamList& list, const char* format, T value) {
-  char text[48];
-  std::snprintf(text, sizeof text, format, value);
-  AddText(list, text);
+void AddKey(const ParamList& list, const char* key, T value) {
+  AddText(list, (std::string(key) + "=" + std::to_string(value)).c_str());
 }
 
 // Reads a fixed-size record of one group.
@@ -59,8 +55,20 @@ void SetKeys(KNI_Node node, GroupId id, uint32_t capacity, AddKeys keys) {
 
 void ChangeMemMinMax(KNI_Node node, GroupId id, uint64_t minAmount, uint64_t maxAmount) {
   SetKeys(node, id, 2, [&](const ParamList& input) {
-    AddKey(input, "min=%" PRIu64, minAmount);
-    AddKey(input, "max=%" PRIu64, maxAmount);
+    AddKey(input, "min", minAmount);
+    AddKey(input, "max", maxAmount);
+  });
+}
+
+// Memory and CPU records alike; unset shares (-1) are not sent, so the
+// kernel keeps what the group has.
+template <typename Record>
+void SetAllocation(KNI_Node node, GroupId id, const Record& record) {
+  SetKeys(node, id, 4, [&](const ParamList& input) {
+    AddKey(input, "min", record.min);
+    AddKey(input, "max", record.max);
+    AddKey(input, "minLimit", record.minLimit);
+    if (record.shares != -1) AddKey(input, "shares", record.shares);
   });
 }
 
@@ -145,12 +153,7 @@ void GetMemAllocation(GroupId id, MemAllocation& mem) {
 }
 
 void SetMemAllocation(GroupId id, const MemAllocation& mem) {
-  SetKeys(KNI_NODE_sched_groups_memAllocationInMB, id, 4, [&](const ParamList& input) {
-    AddKey(input, "min=%" PRId64, mem.min);
-    AddKey(input, "max=%" PRId64, mem.max);
-    AddKey(input, "minLimit=%" PRId64, mem.minLimit);
-    if (mem.shares != -1) AddKey(input, "shares=%" PRId64, mem.shares);
-  });
+  SetAllocation(KNI_NODE_sched_groups_memAllocationInMB, id, mem);
 }
 
 void GetCpuAllocation(GroupId id, CpuAllocation& cpu) {
@@ -158,12 +161,7 @@ void GetCpuAllocation(GroupId id, CpuAllocation& cpu) {
 }
 
 void SetCpuAllocation(GroupId id, const CpuAllocation& cpu) {
-  SetKeys(KNI_NODE_sched_groups_cpuAllocationInPct, id, 4, [&](const ParamList& input) {
-    AddKey(input, "min=%" PRId32, cpu.min);
-    AddKey(input, "max=%" PRId32, cpu.max);
-    AddKey(input, "minLimit=%" PRId32, cpu.minLimit);
-    if (cpu.shares != -1) AddKey(input, "shares=%" PRId32, cpu.shares);
-  });
+  SetAllocation(KNI_NODE_sched_groups_cpuAllocationInPct, id, cpu);
 }
 
 void IncreaseMemMinMax(GroupId id, uint64_t minAmount, uint64_t maxAmount) {
