@@ -2,8 +2,12 @@
 // It works on the state directly, never through the kernel interface, so
 // its own commands are never traced, never meet a fault rule and never count
 // as leaks.
+#include <cerrno>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -47,7 +51,7 @@ class Args {
         }
       } else if (values.count(w) != 0) {
         if (i + 1 == words.size()) throw CommandError("option " + w + " needs a value");
-        options_[w] = words[++i];
+        options_[w].push_back(words[++i]);
       } else if (flagSet.count(w) != 0) {
         flags_.insert(w);
       } else {
@@ -56,10 +60,16 @@ class Args {
     }
   }
 
+  // The last value given for the option.
   std::optional<std::string> Option(const std::string& name) const {
     auto found = options_.find(name);
     if (found == options_.end()) return std::nullopt;
-    return found->second;
+    return found->second.back();
+  }
+  // Every value given for the option, in order.
+  std::vector<std::string> Repeated(const std::string& name) const {
+    auto found = options_.find(name);
+    return found == options_.end() ? std::vector<std::string>() : found->second;
   }
   bool Flag(const std::string& name) const { return flags_.count(name) != 0; }
 
@@ -71,7 +81,7 @@ class Args {
   }
 
  private:
-  std::map<std::string, std::string> options_;
+  std::map<std::string, std::vector<std::string>> options_;
   std::set<std::string> flags_;
   std::vector<std::string> operands_;
 };
@@ -385,6 +395,128 @@ void RunMark(const std::vector<std::string>& words) {
   for (const std::string& file : Args(words, {}, {}).Operands(1, SIZE_MAX)) MarkInstalled(file);
 }
 
+// The object and sub-objects named by --component, --group, --key and --sub.
+ConfigPlace ConfigOptions(const Args& args) {
+  return {args.Option("--component").value_or(""), args.Option("--group").value_or(""),
+          args.Option("--key").value_or(""), args.Repeated("--sub")};
+}
+
+const std::initializer_list<const char*> kPlaceOptions = {"--component", "--group", "--key",
+                                                          "--sub"};
+
+// The whole text must be a number as strtod reads it in the "C" locale;
+// inf and nan included, so that tests can store them.
+double ParseDouble(const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  double value = text.empty() || isspace(static_cast<unsigned char>(text[0]))
+                     ? 0
+                     : strtod(text.c_str(), &end);
+  if (end == nullptr || *end != '\0' || errno == ERANGE) {
+    throw CommandError("invalid --double " + text);
+  }
+  return value;
+}
+
+void RunConfigSet(const std::vector<std::string>& words) {
+  Args args(words, {"--component", "--group", "--key", "--sub", "--int", "--double", "--string"},
+            {});
+  const std::string name = args.Operands(1, 1)[0];
+  ConfigValue value;
+  int given = 0;
+  if (auto v = args.Option("--int")) {
+    value.type = ConfigValue::Type::kInt;
+    value.intValue = Signed(*v, INT64_MIN, INT64_MAX, "--int");
+    ++given;
+  }
+  if (auto v = args.Option("--double")) {
+    value.type = ConfigValue::Type::kDouble;
+    value.doubleValue = ParseDouble(*v);
+    ++given;
+  }
+  if (auto v = args.Option("--string")) {
+    value.type = ConfigValue::Type::kText;
+    value.text = *v;
+    ++given;
+  }
+  if (given != 1) throw CommandError("give one of --int, --double and --string");
+  State& state = Host();
+  state.Write([&] { state.SetConfigValue(ConfigOptions(args), name, value); });
+}
+
+void RunConfigRm(const std::vector<std::string>& words) {
+  Args args(words, kPlaceOptions, {});
+  const std::string name = args.Operands(1, 1)[0];
+  State& state = Host();
+  state.Write([&] {
+    if (!state.RemoveConfigValue(ConfigOptions(args), name)) {
+      throw CommandError("no value " + name + " there");
+    }
+  });
+}
+
+void RunConfigStore(const std::vector<std::string>& words) {
+  const std::string mode = Args(words, {}, {}).Operands(1, 1)[0];
+  if (mode != "on" && mode != "off") throw CommandError("store takes on or off, not " + mode);
+  State& state = Host();
+  state.Write([&] { state.SetConfigStoreAvailable(mode == "on"); });
+}
+
+void RunConfigFault(const std::vector<std::string>& words) {
+  Args args(words, {"--times"}, {});
+  const std::string kind = args.Operands(1, 1)[0];
+  if (kind != "store" && kind != "std") throw CommandError("fault takes store or std, not " + kind);
+  uint64_t times = 1;
+  if (auto v = args.Option("--times")) times = Unsigned(*v, INT64_MAX, "--times");
+  State& state = Host();
+  state.Write([&] {
+    state.AddConfigFault(kind == "store" ? ConfigFault::kStore : ConfigFault::kStd, times);
+  });
+}
+
+void RunFssSet(const std::vector<std::string>& words) {
+  const std::vector<std::string> ops = Args(words, {}, {}).Operands(2, 2);
+  if (ops[1] != "on" && ops[1] != "off") throw CommandError("a switch is on or off, not " + ops[1]);
+  State& state = Host();
+  state.Write([&] { state.SetSwitch(ops[0], ops[1] == "on"); });
+}
+
+void RunFssRm(const std::vector<std::string>& words) {
+  const std::string name = Args(words, {}, {}).Operands(1, 1)[0];
+  State& state = Host();
+  state.Write([&] {
+    if (!state.RemoveSwitch(name)) throw CommandError("no switch " + name);
+  });
+}
+
+struct SubCommand {
+  const char* name;
+  void (*run)(const std::vector<std::string>& words);
+};
+
+void RunSubCommand(const SubCommand* table, size_t count,
+                   const std::vector<std::string>& words) {
+  if (words.empty()) throw CommandError("missing subcommand");
+  const std::vector<std::string> rest(words.begin() + 1, words.end());
+  for (size_t i = 0; i < count; ++i) {
+    if (words[0] == table[i].name) return table[i].run(rest);
+  }
+  throw CommandError("unknown subcommand " + words[0]);
+}
+
+void RunConfig(const std::vector<std::string>& words) {
+  static const SubCommand kSub[] = {{"set", RunConfigSet},
+                                    {"rm", RunConfigRm},
+                                    {"store", RunConfigStore},
+                                    {"fault", RunConfigFault}};
+  RunSubCommand(kSub, std::size(kSub), words);
+}
+
+void RunFss(const std::vector<std::string>& words) {
+  static const SubCommand kSub[] = {{"set", RunFssSet}, {"rm", RunFssRm}};
+  RunSubCommand(kSub, std::size(kSub), words);
+}
+
 void RunHelp(const std::vector<std::string>& words);
 
 struct Command {
@@ -428,11 +560,23 @@ const Command kCommands[] = {
      "list the rules left (call, node, path, status, skips, times), "
      "or drop them all",
      RunFaults},
-    {"trace", "on|off", "record the kernel calls or stop recording", RunTrace},
+    {"trace", "on|off", "record the calls of the three libraries or stop recording", RunTrace},
     {"calls", "[--clear]", "print the recorded calls; --clear empties the record after", RunCalls},
     {"leaks", "[--clear]",
      "print the parameter lists processes left undestroyed; --clear resets the count after",
      RunLeaks},
+    {"config",
+     "set [--component C] [--group G] [--key K] [--sub NAME]... NAME "
+     "(--int N | --double X | --string S)\n"
+     "        | rm [--component C] [--group G] [--key K] [--sub NAME]... NAME\n"
+     "        | store on|off | fault store|std [--times M]",
+     "store or remove a configuration value in the object (component, group, key; an\n"
+     "        option left out is the empty text) below its sub-objects, outermost first;\n"
+     "        make the store absent or present again; make the next M value reads (default\n"
+     "        1, 0: every one) throw a ConfigStoreException or a plain std::runtime_error",
+     RunConfig},
+    {"fss", "set NAME on|off | rm NAME",
+     "set a feature switch, or remove it so that it reads as unknown (a null pointer)", RunFss},
     {"install", "FILE... [--to DIR]", "copy definition files into DIR (default /etc/rp.d), marked",
      RunInstall},
     {"mark", "FILE...", "mark files installed in place", RunMark},

@@ -21,6 +21,7 @@
 
 #include "platform/hostsim/hostsim_testing.h"
 #include "platform/hostsim/kernel.h"
+#include "platform/hostsim/library.h"
 #include "platform/hostsim/listing.h"
 #include "platform/hostsim/state.h"
 
@@ -56,7 +57,18 @@ class Library {
 
   std::mutex& mutex() { return mutex_; }
 
-  void UseStateFile(const std::string& path) {
+  void WithState(const std::function<void(State&)>& fn) {
+  Library& lib = Library::Get();
+  std::lock_guard<std::mutex> lock(lib.mutex());
+  try {
+    lib.Write(fn);
+  } catch (const StateError& e) {
+    lib.Report(e.what());
+    throw;
+  }
+}
+
+void UseStateFile(const std::string& path) {
     state_.reset();
     path_ = path;
   }
@@ -66,16 +78,34 @@ class Library {
   template <typename Fn>
   uint32_t Transact(Fn&& fn) {
     try {
-      State& state = Open(false);
       uint32_t status = ZRV_FAILURE;
-      state.Write([&] { status = fn(state); });
+      Write([&](State& state) { status = fn(state); });
       return status;
     } catch (const std::exception& e) {
       Report(e.what());
-      // A file replaced or broken under us: open it afresh next time.
-      state_.reset();
       return ZRV_FAILURE;
     }
+  }
+
+  // fn(state) inside one write transaction; a state file that cannot be
+  // used throws StateError.
+  void Write(const std::function<void(State&)>& fn) {
+    try {
+      State& state = Open(false);
+      state.Write([&] { fn(state); });
+    } catch (const std::exception&) {
+      // A file replaced or broken under us: open it afresh next time.
+      state_.reset();
+      throw;
+    }
+  }
+
+  // Reported once per process, so that a broken state file does not flood
+  // the caller's standard error.
+  void Report(const char* what) {
+    if (reported_) return;
+    reported_ = true;
+    fprintf(stderr, "hostsim: %s\n", what);
   }
 
   // The status a rule fails this parameter-list call with, if one fires; a
@@ -176,12 +206,6 @@ class Library {
     return *state_;
   }
 
-  void Report(const char* what) {
-    if (reported_) return;
-    reported_ = true;
-    fprintf(stderr, "hostsim: %s\n", what);
-  }
-
   // Lists still held at exit are added to the state's leak count. A state
   // file that is gone by now is not made again just for that.
   void RecordLeaks() {
@@ -217,6 +241,17 @@ std::optional<std::string> GroupPath(State& state, uint64_t id) {
 }
 
 }  // namespace
+
+void WithState(const std::function<void(State&)>& fn) {
+  Library& lib = Library::Get();
+  std::lock_guard<std::mutex> lock(lib.mutex());
+  try {
+    lib.Write(fn);
+  } catch (const StateError& e) {
+    lib.Report(e.what());
+    throw;
+  }
+}
 
 void UseStateFile(const std::string& path) {
   Library& lib = Library::Get();

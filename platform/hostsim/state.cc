@@ -23,7 +23,7 @@ constexpr uint64_t kFirstNewId = 5;
 
 // Statements that change the schema must stay idempotent: every process runs
 // them when it opens the file, and a file made by an older build gains the
-// tables it lacks. Reset() clears every table listed in kStateTables.
+// tables it lacks. Reset() clears every table listed in kClearTables.
 const char* const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS host ("
     " singleton INTEGER PRIMARY KEY CHECK (singleton = 1),"
@@ -46,12 +46,27 @@ const char* const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS trace ("
     " seq INTEGER PRIMARY KEY, call TEXT NOT NULL, node TEXT NOT NULL, ids TEXT NOT NULL,"
     " inputs TEXT NOT NULL, result TEXT NOT NULL)",
+    // A double is kept as its bits in `value`: SQLite turns a NaN into NULL.
+    "CREATE TABLE IF NOT EXISTS config_values ("
+    " component TEXT NOT NULL, grp TEXT NOT NULL, key TEXT NOT NULL, path TEXT NOT NULL,"
+    " name TEXT NOT NULL, type INTEGER NOT NULL, value INTEGER NOT NULL, text TEXT NOT NULL,"
+    " PRIMARY KEY (component, grp, key, path, name))",
+    // No row: the store is there.
+    "CREATE TABLE IF NOT EXISTS config_store ("
+    " singleton INTEGER PRIMARY KEY CHECK (singleton = 1), available INTEGER NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS config_faults ("
+    " id INTEGER PRIMARY KEY, kind INTEGER NOT NULL, times INTEGER NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS switches (name TEXT PRIMARY KEY, on_ INTEGER NOT NULL)",
 };
 
 const char* const kClearTables[] = {
     "DELETE FROM groups",
     "DELETE FROM fault_rules",
     "DELETE FROM trace",
+    "DELETE FROM config_values",
+    "DELETE FROM config_store",
+    "DELETE FROM config_faults",
+    "DELETE FROM switches",
 };
 
 const char kGroupColumns[] =
@@ -69,6 +84,15 @@ std::string HomeFolder() {
     return found->pw_dir;
   }
   throw StateError("HOSTSIM_DB is not set and the user has no home folder");
+}
+
+// A sub-object path as one text: each name preceded by its length and ":",
+// so that no two paths share a text, whatever bytes the names hold, and the
+// text of a path begins with the text of each path above it.
+std::string EncodePath(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += std::to_string(name.size()) + ":" + name;
+  return text;
 }
 
 }  // namespace
@@ -518,5 +542,120 @@ void State::AddLeaks(uint64_t count) {
 }
 
 void State::ClearLeaks() { Exec("UPDATE host SET leaks = 0"); }
+
+bool State::ConfigStoreAvailable() {
+  Stmt q(*this, "SELECT available FROM config_store");
+  return !q.Step() || q.Int(0) != 0;
+}
+
+void State::SetConfigStoreAvailable(bool available) {
+  Stmt(*this, "INSERT OR REPLACE INTO config_store VALUES (1, ?1)").Int(1, available).Run();
+}
+
+bool State::ConfigObjectExists(const ConfigPlace& place) {
+  const std::string path = EncodePath(place.subObjects);
+  Stmt q(*this, "SELECT path FROM config_values WHERE component = ?1 AND grp = ?2 AND key = ?3");
+  q.Text(1, place.component).Text(2, place.group).Text(3, place.key);
+  while (q.Step()) {
+    if (q.Text(0).compare(0, path.size(), path) == 0) return true;
+  }
+  return false;
+}
+
+std::optional<ConfigValue> State::GetConfigValue(const ConfigPlace& place,
+                                                 const std::string& name) {
+  Stmt q(*this,
+         "SELECT type, value, text FROM config_values"
+         " WHERE component = ?1 AND grp = ?2 AND key = ?3 AND path = ?4 AND name = ?5");
+  q.Text(1, place.component)
+      .Text(2, place.group)
+      .Text(3, place.key)
+      .Text(4, EncodePath(place.subObjects))
+      .Text(5, name);
+  if (!q.Step()) return std::nullopt;
+  ConfigValue value;
+  value.type = static_cast<ConfigValue::Type>(q.Int(0));
+  if (value.type == ConfigValue::Type::kDouble) {
+    int64_t bits = q.Int(1);
+    std::memcpy(&value.doubleValue, &bits, sizeof bits);
+  } else {
+    value.intValue = q.Int(1);
+  }
+  value.text = q.Text(2);
+  return value;
+}
+
+void State::SetConfigValue(const ConfigPlace& place, const std::string& name,
+                           const ConfigValue& value) {
+  int64_t stored = value.intValue;
+  if (value.type == ConfigValue::Type::kDouble) {
+    std::memcpy(&stored, &value.doubleValue, sizeof stored);
+  }
+  Stmt(*this, "INSERT OR REPLACE INTO config_values VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)")
+      .Text(1, place.component)
+      .Text(2, place.group)
+      .Text(3, place.key)
+      .Text(4, EncodePath(place.subObjects))
+      .Text(5, name)
+      .Int(6, static_cast<int64_t>(value.type))
+      .Int(7, stored)
+      .Text(8, value.text)
+      .Run();
+}
+
+bool State::RemoveConfigValue(const ConfigPlace& place, const std::string& name) {
+  Stmt(*this,
+       "DELETE FROM config_values"
+       " WHERE component = ?1 AND grp = ?2 AND key = ?3 AND path = ?4 AND name = ?5")
+      .Text(1, place.component)
+      .Text(2, place.group)
+      .Text(3, place.key)
+      .Text(4, EncodePath(place.subObjects))
+      .Text(5, name)
+      .Run();
+  return sqlite3_changes(db_) > 0;
+}
+
+void State::AddConfigFault(ConfigFault fault, uint64_t times) {
+  Stmt(*this, "INSERT INTO config_faults (kind, times) VALUES (?1, ?2)")
+      .Int(1, static_cast<int64_t>(fault))
+      .UInt(2, times)
+      .Run();
+}
+
+std::optional<ConfigFault> State::ConsumeConfigFault() {
+  int64_t id = 0;
+  ConfigFault fault = ConfigFault::kStore;
+  uint64_t times = 0;
+  {
+    Stmt q(*this, "SELECT id, kind, times FROM config_faults ORDER BY id LIMIT 1");
+    if (!q.Step()) return std::nullopt;
+    id = q.Int(0);
+    fault = static_cast<ConfigFault>(q.Int(1));
+    times = q.UInt(2);
+  }
+  if (times == 1) {
+    Stmt(*this, "DELETE FROM config_faults WHERE id = ?1").Int(1, id).Run();
+  } else if (times > 1) {
+    Stmt(*this, "UPDATE config_faults SET times = times - 1 WHERE id = ?1").Int(1, id).Run();
+  }
+  return fault;
+}
+
+std::optional<bool> State::Switch(const std::string& name) {
+  Stmt q(*this, "SELECT on_ FROM switches WHERE name = ?1");
+  q.Text(1, name);
+  if (!q.Step()) return std::nullopt;
+  return q.Int(0) != 0;
+}
+
+void State::SetSwitch(const std::string& name, bool on) {
+  Stmt(*this, "INSERT OR REPLACE INTO switches VALUES (?1, ?2)").Text(1, name).Int(2, on).Run();
+}
+
+bool State::RemoveSwitch(const std::string& name) {
+  Stmt(*this, "DELETE FROM switches WHERE name = ?1").Text(1, name).Run();
+  return sqlite3_changes(db_) > 0;
+}
 
 }  // namespace hostsim

@@ -63,6 +63,26 @@ struct FaultRule {
   uint64_t times = 1;
 };
 
+// Where a configuration value lives: an object, named by three texts, and
+// the sub-objects below it, outermost first.
+struct ConfigPlace {
+  std::string component;
+  std::string group;
+  std::string key;
+  std::vector<std::string> subObjects;
+};
+
+struct ConfigValue {
+  enum class Type { kInt, kDouble, kText };
+  Type type = Type::kInt;
+  int64_t intValue = 0;
+  double doubleValue = 0;
+  std::string text;
+};
+
+// What the next configuration value reads throw instead of answering.
+enum class ConfigFault { kStore, kStd };
+
 struct TraceEntry {
   std::string call;
   std::string node;
@@ -147,6 +167,25 @@ class State {
   uint64_t Leaks();
   void AddLeaks(uint64_t count);
   void ClearLeaks();
+
+  // The configuration store. An object, or a sub-object, exists while some
+  // value lies in it or below it.
+  bool ConfigStoreAvailable();
+  void SetConfigStoreAvailable(bool available);
+  bool ConfigObjectExists(const ConfigPlace& place);
+  std::optional<ConfigValue> GetConfigValue(const ConfigPlace& place, const std::string& name);
+  void SetConfigValue(const ConfigPlace& place, const std::string& name, const ConfigValue& value);
+  // False when there was no such value.
+  bool RemoveConfigValue(const ConfigPlace& place, const std::string& name);
+  // Faults are used up oldest first, like fault rules; times 0: for ever.
+  void AddConfigFault(ConfigFault fault, uint64_t times);
+  std::optional<ConfigFault> ConsumeConfigFault();
+
+  // Feature switches: none for a name the host does not know.
+  std::optional<bool> Switch(const std::string& name);
+  void SetSwitch(const std::string& name, bool on);
+  // False when there was no such switch.
+  bool RemoveSwitch(const std::string& name);
 
  private:
   class Stmt;

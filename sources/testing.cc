@@ -1,0 +1,35 @@
+#include "sources/testing.h"
+
+#include "gtest/gtest.h"
+#include "platform/hostsim/hostsim_testing.h"
+
+namespace Sources {
+namespace testing {
+
+const char kCmdLine[] = "quiet memPool=4 swap:DISABLED dbg = yes";
+
+const e2e::SimHost& Host() {
+  static const e2e::SimHost host;
+  return host;
+}
+
+void Hostsim(const std::vector<std::string>& args) {
+  const e2e::RunResult r = Host().Hostsim(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+}
+
+namespace {
+
+class SimulatedHost : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    Hostsim({"init", "--cmdline", kCmdLine});
+    hostsim::UseStateFile(Host().db());
+  }
+};
+
+::testing::Environment* const kHost = ::testing::AddGlobalTestEnvironment(new SimulatedHost);
+
+}  // namespace
+}  // namespace testing
+}  // namespace Sources
