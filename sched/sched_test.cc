@@ -1,5 +1,6 @@
 #include "sched/sched.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <functional>
@@ -233,6 +234,7 @@ TEST_P(SchedFaultTest, EveryCallFailsCleanly) {
     }
   }
   EXPECT_GT(injected, 0);
+  std::printf("%s: %d kernel failures injected\n", fc.name, injected);
 }
 
 const FaultCase kFaultCases[] = {
