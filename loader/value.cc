@@ -4,15 +4,16 @@
 
 #include "calc/resolve_calc.h"
 #include "loader/exception.h"
+#include "sources/boot_option.h"
+#include "sources/config_reference.h"
+#include "sources/feature_switch.h"
 
 namespace {
 
 using NumberResolver = double (*)(const YAML::Node&, const Calc::Variables&);
 using BoolResolver = bool (*)(const YAML::Node&, const Calc::Variables&);
 
-// The sources behind a tag. A tag whose source is not built yet keeps its row
-// with null resolvers, so that its values fail clearly instead of reading as
-// some number.
+// The sources behind a tag.
 struct TagResolver {
   const char* tag;
   NumberResolver number;
@@ -23,11 +24,24 @@ bool CalcIsTrue(const YAML::Node& node, const Calc::Variables& table) {
   return ResolveCalc(node, table) != 0.0;  // NaN counts as true
 }
 
+bool BootOptionIsTrue(const YAML::Node& node, const Calc::Variables& table) {
+  return ResolveBootOption(node, table) != 0.0;
+}
+
+// A switch needs no host facts.
+double FeatureSwitchNumber(const YAML::Node& node, const Calc::Variables&) {
+  return ResolveFeatureSwitch(node) ? 1.0 : 0.0;
+}
+
+bool FeatureSwitchIsOn(const YAML::Node& node, const Calc::Variables&) {
+  return ResolveFeatureSwitch(node);
+}
+
 const TagResolver kTagResolvers[] = {
     {"!calc", ResolveCalc, CalcIsTrue},
-    {"!config", nullptr, nullptr},
-    {"!bootOption", nullptr, nullptr},
-    {"!fss", nullptr, nullptr},
+    {"!config", ResolveConfigNumber, ResolveConfigBool},
+    {"!bootOption", ResolveBootOption, BootOptionIsTrue},
+    {"!fss", FeatureSwitchNumber, FeatureSwitchIsOn},
 };
 
 // Values nest through the resolvers (a local variable of a "!calc" mapping,
@@ -57,9 +71,7 @@ class NestingGuard {
 
 const TagResolver& FindResolver(const YAML::Node& node, const std::string& tag) {
   for (const TagResolver& r : kTagResolvers) {
-    if (tag != r.tag) continue;
-    if (r.number == nullptr) throw Loader::Exception(node.Mark(), tag + " is not supported yet");
-    return r;
+    if (tag == r.tag) return r;
   }
   throw Loader::Exception(node.Mark(), "Unexpected tag " + tag);
 }

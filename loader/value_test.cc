@@ -38,9 +38,8 @@ TEST(ResolveNumber, LiteralsAndTags) {
       {"inf", at + "bad conversion"}, {"1e999", at + "bad conversion"},
       {"'100'", at + "Unexpected tag !"}, {"!!int 5", at + "Unexpected tag tag:yaml.org,2002:int"},
       {"[1]", at + "Node is not a scalar."}, {"{a: 1}", at + "Node is not a scalar."},
-      {"!config {}", at + "!config is not supported yet"},
-      {"!bootOption {}", at + "!bootOption is not supported yet"},
-      {"!fss sw", at + "!fss is not supported yet"},
+      {"!config {}", at + "missing default"}, {"!bootOption {}", at + "missing key"},
+      {"!fss sw", "0.000000"},
       // A value left empty is null, with an empty tag; the library marks it at
       // the next token, here the start of the document.
       {"", "yaml-cpp: error at line 1, column 1: Unexpected tag "},
@@ -53,7 +52,7 @@ TEST(ResolveBool, LiteralsAndCalc) {
       {"yes", "true"}, {"Off", "false"}, {"TRUE", "true"}, {"!calc 0.5", "true"},
       {"!calc 0", "false"}, {"!calc {x: .nan, '=': x}", "true"},
       {"1", at + "bad conversion"}, {"yES", at + "bad conversion"},
-      {"'yes'", at + "Unexpected tag !"}, {"!fss sw", at + "!fss is not supported yet"},
+      {"'yes'", at + "Unexpected tag !"}, {"!fss sw", "false"},
   };
   for (const auto& [text, result] : cases) EXPECT_EQ(Bool(text), result) << text;
 }

@@ -32,13 +32,12 @@ std::string At(int column, const std::string& message) {
 // On the test host's line "quiet memPool=4 swap:DISABLED dbg = yes".
 TEST(BootOption, HostCommandLine) {
   const std::pair<std::string, std::string> cases[] = {
-      {"memPool", "4.000000"}, {"swap", "0.000000"},
-      {"quiet", "1.000000"},  // a bare flag
-      {"absent", "7.000000"},
-      {"dbg", "7.000000"},      // "yes" is neither a boolean word nor a number
-      {"Pool", "4.000000"},     // inside a longer word
-      {"mem.ool", "4.000000"},  // a regular expression
-      {"mem", "1.000000"},      // no "mem=" anywhere, but "mem" inside "memPool"
+      {"memPool", "4.000000"},     {"swap", "0.000000"},     {"quiet", "1.000000"},  // a bare flag
+      {"absent", "7.000000"},      {"dbg", "7.000000"},  // "yes" is neither a boolean word nor a
+                                                         // number
+      {"Pool", "4.000000"},                              // inside a longer word
+      {"mem.ool", "4.000000"},                           // a regular expression
+      {"mem", "1.000000"},  // no "mem=" anywhere, but "mem" inside "memPool"
       {"dbg|memPool", "4.000000"}, {"'^quiet'", "1.000000"}, {"'^memPool'", "7.000000"},
       {"~", "7.000000"},  // the name "null"
   };
@@ -63,8 +62,7 @@ TEST(BootOption, ShapeErrors) {
        At(40, "Missing numeric value. at ''")},
       {"!bootOption {key: [memPool], default: 7}", At(22, "bad conversion")},
       {"!bootOption {{a: b}: 1}", At(17, "bad conversion")},
-      {"!bootOption {key: '(', default: 7}",
-       "Mismatched '(' and ')' in regular expression"},
+      {"!bootOption {key: '(', default: 7}", "Mismatched '(' and ')' in regular expression"},
   };
   for (const auto& [text, error] : cases) EXPECT_EQ(Number(text), error) << text;
 }
@@ -87,8 +85,8 @@ TEST(BootOption, Values) {
       {"x=abc", "x", 7.0},
       {"x:\t 5", "x", 5.0},
       {"x = 5 x=6", "x", 5.0},
-      {"x= y=3", "x", 7.0},     // the value is "y=3"
-      {"x=", "x", 1.0},         // no value: the name alone is a flag
+      {"x= y=3", "x", 7.0},  // the value is "y=3"
+      {"x=", "x", 1.0},      // no value: the name alone is a flag
       {"ax=3", "x", 3.0},
       {"(m)x=4", "(m)x", 7.0},  // group 1 is the name's "m", which is no number
       {"mx=4", "(m)x", 7.0},
@@ -129,11 +127,11 @@ TEST(BootOption, SameAnswerAsTheWholePattern) {
       return std::string(e.what());
     }
   };
-  const char* lines[] = {"a=1 b:2 c = 3 d", "ab=12x a b=enabled", "x=\t y=2 ", "k=v=3 k:=4",
-                         "(a)=5 a\\s=6 [x]=7", "aaa=1 aa=2 a==3"};
-  const char* names[] = {"a",   "b",    "c",   "d",    "ab",   "a b", "x",      "y",
-                         "k",   "k=",   "v",   "a+",   "a*",   "a?",  "(a)",    "(a)(b)?",
-                         "a|b", "b|ab", "a\\", "\\(a", "[x]",  "\\w", "a(?=a)", "a(?!=)",
+  const char* lines[] = {"a=1 b:2 c = 3 d", "ab=12x a b=enabled", "x=\t y=2 ",
+                         "k=v=3 k:=4",      "(a)=5 a\\s=6 [x]=7", "aaa=1 aa=2 a==3"};
+  const char* names[] = {"a",   "b",    "c",    "d",      "ab",  "a b", "x",      "y",
+                         "k",   "k=",   "v",    "a+",     "a*",  "a?",  "(a)",    "(a)(b)?",
+                         "a|b", "b|ab", "a\\",  "\\(a",   "[x]", "\\w", "a(?=a)", "a(?!=)",
                          "^a",  "\\ba", "a{2}", "(a)\\1", ".",   "",    "x|",     "|x"};
   for (const char* line : lines) {
     for (const char* name : names) {

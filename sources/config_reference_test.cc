@@ -40,8 +40,8 @@ std::string At(int column, const std::string& message) {
 class ConfigTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const std::vector<std::string> object = {"config", "set", "--component", "c", "--group", "g",
-                                             "--key",  "k"};
+    const std::vector<std::string> object = {"config",  "set", "--component", "c",
+                                             "--group", "g",   "--key",       "k"};
     const std::vector<std::vector<std::string>> values = {
         {"int", "--int", "5"},
         {"zero", "--int", "0"},
@@ -85,8 +85,7 @@ TEST_F(ConfigTest, ShapeErrors) {
       {"!config {object: c, key: int, default: 1}", At(21, "invalid config object specification")},
       {"!config {object: {component: c, kind: k}, key: int, default: 1}",
        At(36, "invalid objectID field")},
-      {"!config {object: [c, g], key: int, default: 1}",
-       "invalid node; first invalid key: \"2\""},
+      {"!config {object: [c, g], key: int, default: 1}", "invalid node; first invalid key: \"2\""},
       {"!config {object: [[c], g, k], key: int, default: 1}", At(22, "bad conversion")},
       {"!config {object: [c, g, k], key: [a, [b], int], default: 1}", At(41, "bad conversion")},
       {"!config {[x]: 1}", At(13, "bad conversion")},
@@ -135,9 +134,12 @@ TEST_F(ConfigTest, StoredValuesAndDefaults) {
 TEST_F(ConfigTest, BooleanForm) {
   const std::string ck = "[c, g, k]";
   const std::pair<std::string, std::string> cases[] = {
-      {Ref(ck, "zero", "yes"), "false"},     {Ref(ck, "int", "no"), "true"},
-      {Ref(ck, "real", "no"), "true"},       {Ref(ck, "nan", "no"), "true"},
-      {Ref(ck, "text", "yes"), "true"},      {Ref(ck, "missing", "off"), "false"},
+      {Ref(ck, "zero", "yes"), "false"},
+      {Ref(ck, "int", "no"), "true"},
+      {Ref(ck, "real", "no"), "true"},
+      {Ref(ck, "nan", "no"), "true"},
+      {Ref(ck, "text", "yes"), "true"},
+      {Ref(ck, "missing", "off"), "false"},
       {Ref(ck, "missing", "1"), At(55, "bad conversion")},
   };
   for (const auto& [text, result] : cases) EXPECT_EQ(Bool(text), result) << text;

@@ -26,8 +26,7 @@ std::map<std::string, uint8_t>& Bytes() {
   return *bytes;
 }
 
-void Trace(hostsim::State& state, const char* call, const std::string& inputs,
-           const char* result) {
+void Trace(hostsim::State& state, const char* call, const std::string& inputs, const char* result) {
   if (state.Tracing()) state.AppendTrace({call, "-", "-", inputs, result});
 }
 
@@ -52,7 +51,10 @@ const uint8_t* GetFeatureState_Slow(const char* name) {
     hostsim::WithState([&](hostsim::State& state) {
       if (ready) on = state.Switch(name);
       Trace(state, "GetFeatureState_Slow", hostsim::Printable(name),
-            !ready ? "uninitialised" : !on ? "unknown" : *on ? "on" : "off");
+            !ready ? "uninitialised"
+            : !on  ? "unknown"
+            : *on  ? "on"
+                   : "off");
     });
     if (!on) return nullptr;
     std::lock_guard<std::mutex> lock(bytesMutex);

@@ -2,13 +2,13 @@
 // It works on the state directly, never through the kernel interface, so
 // its own commands are never traced, never meet a fault rule and never count
 // as leaks.
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <initializer_list>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -409,9 +409,8 @@ const std::initializer_list<const char*> kPlaceOptions = {"--component", "--grou
 double ParseDouble(const std::string& text) {
   char* end = nullptr;
   errno = 0;
-  double value = text.empty() || isspace(static_cast<unsigned char>(text[0]))
-                     ? 0
-                     : strtod(text.c_str(), &end);
+  double value =
+      text.empty() || isspace(static_cast<unsigned char>(text[0])) ? 0 : strtod(text.c_str(), &end);
   if (end == nullptr || *end != '\0' || errno == ERANGE) {
     throw CommandError("invalid --double " + text);
   }
@@ -494,8 +493,7 @@ struct SubCommand {
   void (*run)(const std::vector<std::string>& words);
 };
 
-void RunSubCommand(const SubCommand* table, size_t count,
-                   const std::vector<std::string>& words) {
+void RunSubCommand(const SubCommand* table, size_t count, const std::vector<std::string>& words) {
   if (words.empty()) throw CommandError("missing subcommand");
   const std::vector<std::string> rest(words.begin() + 1, words.end());
   for (size_t i = 0; i < count; ++i) {

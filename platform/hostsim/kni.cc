@@ -57,18 +57,7 @@ class Library {
 
   std::mutex& mutex() { return mutex_; }
 
-  void WithState(const std::function<void(State&)>& fn) {
-  Library& lib = Library::Get();
-  std::lock_guard<std::mutex> lock(lib.mutex());
-  try {
-    lib.Write(fn);
-  } catch (const StateError& e) {
-    lib.Report(e.what());
-    throw;
-  }
-}
-
-void UseStateFile(const std::string& path) {
+  void UseStateFile(const std::string& path) {
     state_.reset();
     path_ = path;
   }

@@ -60,12 +60,8 @@ const char* const kSchema[] = {
 };
 
 const char* const kClearTables[] = {
-    "DELETE FROM groups",
-    "DELETE FROM fault_rules",
-    "DELETE FROM trace",
-    "DELETE FROM config_values",
-    "DELETE FROM config_store",
-    "DELETE FROM config_faults",
+    "DELETE FROM groups",        "DELETE FROM fault_rules",  "DELETE FROM trace",
+    "DELETE FROM config_values", "DELETE FROM config_store", "DELETE FROM config_faults",
     "DELETE FROM switches",
 };
 

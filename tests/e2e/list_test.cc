@@ -74,7 +74,7 @@ TEST(List, DefinitionErrors) {
       {"- name: a\n  mem: [1\n", "line 3 column 1: end of sequence flow not found"},
       {"- name: a\n  cpuMax: 2147483648\n", "line 2 column 11: value out of range"},
       {"- name: a\n  isEnabled: 1\n", "line 2 column 14: bad conversion"},
-      {"- name: a\n  memMax: !config {}\n", "line 2 column 11: !config is not supported yet"},
+      {"- name: a\n  memMax: !config {}\n", "line 2 column 11: missing default"},
       {"- name: a\n  mem: !calc numPCPUs +\n", "line 2 column 8: Missing numeric value. at ''"},
       {"name: a\n",
        "invalid node; this may result from using a map iterator as a sequence iterator, or "
