@@ -101,6 +101,15 @@ class Library {
   // state file that cannot be used fails the call too.
   template <typename PathFn>
   std::optional<uint32_t> ListFault(const char* call, PathFn&& path) {
+    // Nearly every list call meets no rule: a read says so, without the write
+    // transaction (and its file locks) that consuming a rule needs.
+    try {
+      if (!Open(false).HasFaultRule(call)) return std::nullopt;
+    } catch (const std::exception& e) {
+      state_.reset();
+      Report(e.what());
+      return ZRV_FAILURE;
+    }
     std::optional<uint32_t> fault;
     uint32_t status = Transact([&](State& state) {
       fault = state.ConsumeFault(call, "", [&] { return path(state); });

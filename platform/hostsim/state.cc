@@ -458,6 +458,12 @@ std::vector<FaultRule> State::FaultRules() {
 
 void State::ClearFaultRules() { Exec("DELETE FROM fault_rules"); }
 
+bool State::HasFaultRule(const std::string& call) {
+  Stmt q(*this, "SELECT 1 FROM fault_rules WHERE call = ?1 LIMIT 1");
+  q.Text(1, call);
+  return q.Step();
+}
+
 std::optional<uint32_t> State::ConsumeFault(
     const std::string& call, const std::string& node,
     const std::function<std::optional<std::string>()>& path) {

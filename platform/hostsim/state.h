@@ -155,6 +155,8 @@ class State {
   // still skips uses up one skip; the oldest matching rule that skips no more
   // fires. Returns the status to fail with, if one fired. path is asked only
   // when a rule names a path.
+  // Whether any rule names the call; a plain read, outside a transaction.
+  bool HasFaultRule(const std::string& call);
   std::optional<uint32_t> ConsumeFault(const std::string& call, const std::string& node,
                                        const std::function<std::optional<std::string>()>& path);
 
