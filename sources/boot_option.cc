@@ -45,9 +45,9 @@ const std::vector<std::string> FalseWords = {"FALSE", "DISABLED"};
 // nesting level of the pattern, which the bound on the name's length keeps
 // small (a 128-byte name of 64 nested groups compiles in under 256 KB).
 constexpr size_t kMaxNameLength = 128;
-// A quadratic search of the longest line takes about as many; no plain
-// option name comes near.
-constexpr long kMaxSteps = 1L << 24;
+// A plain name searches the longest line in some ten thousand steps; a name
+// that backtracks past a million would run for minutes or years.
+constexpr long kMaxSteps = 1L << 20;
 // Left unused below the search, for the unwinding and for the states the
 // matcher passes between two looks at the text.
 constexpr uintptr_t kStackReserve = 128 * 1024;
@@ -197,7 +197,7 @@ double ValueOf(const std::string& value, double fallback) {
     if (upper == word) return 0.0;
   }
   try {
-    return std::stof(value);  // single precision, as the host's tools read options
+    return std::stof(value);  // single precision: "0.1" gives 0.100000001490116...
   } catch (const std::invalid_argument&) {
   } catch (const std::out_of_range&) {
   }

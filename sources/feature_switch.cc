@@ -7,8 +7,8 @@
 
 bool ResolveFeatureSwitch(const YAML::Node& node) {
   if (!node.IsScalar()) throw Loader::Exception(node.Mark(), "!fss Node is not a scalar.");
-  // The library wants its initialisation before each lookup, not only the
-  // first: it may drop what it read since.
+  // The library asks for its initialisation before every lookup, not only
+  // before the first.
   FeatureState_Init();
   const uint8_t* state = GetFeatureState_Slow(node.Scalar().c_str());
   return state != nullptr && *state != 0;

@@ -191,4 +191,39 @@ TEST(Sources, FeatureSwitches) {
             "host/opt/a,no,0,0,-,-,0,-,1000\n");
 }
 
+// What hostsim keeps of the store and the switches, and what init drops.
+TEST(Sources, HostsimCommands) {
+  SimHost host;
+  const std::string path = Definition(host,
+                                      "- name: a\n  isEnabled: !fss sw\n"
+                                      "  memMin: !config {object: ~, key: [s, v], default: 7}\n");
+  const std::string stored = std::string(kCsvHeader) + "host/opt/a,yes,12,-,-,-,0,-,1000\n";
+  const std::string fallback = std::string(kCsvHeader) + "host/opt/a,no,7,-,-,-,0,-,1000\n";
+  Hostsim(host, {"fss", "set", "sw", "on"});
+  Hostsim(host, {"config", "set", "--sub", "s", "v", "--int", "12"});
+  EXPECT_EQ(host.Poolctl({"list", "-v", path}).out, stored);
+  Hostsim(host, {"init"});
+  EXPECT_EQ(host.Poolctl({"list", "-v", path}).out, fallback);
+
+  struct {
+    std::vector<std::string> args;
+    const char* error;
+  } errors[] = {
+      {{"config", "rm", "--sub", "s", "v"}, "hostsim: config: no value v there\n"},
+      {{"fss", "rm", "sw"}, "hostsim: fss: no switch sw\n"},
+      {{"fss", "set", "sw", "1"}, "hostsim: fss: a switch is on or off, not 1\n"},
+      {{"config", "set", "v", "--int", "1", "--string", "1"},
+       "hostsim: config: give one of --int, --double and --string\n"},
+      {{"config", "set", "v", "--double", "1x"}, "hostsim: config: invalid --double 1x\n"},
+      {{"config", "store", "maybe"}, "hostsim: config: store takes on or off, not maybe\n"},
+      {{"config", "fault", "disk"}, "hostsim: config: fault takes store or std, not disk\n"},
+      {{"config"}, "hostsim: config: missing subcommand\n"},
+  };
+  for (const auto& e : errors) {
+    const RunResult r = host.Hostsim(e.args);
+    EXPECT_EQ(r.status, 1) << e.error;
+    EXPECT_EQ(r.err, e.error);
+  }
+}
+
 }  // namespace
