@@ -11,6 +11,7 @@
 #include <regex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kni.h"
@@ -45,6 +46,10 @@ const std::vector<std::string> FalseWords = {"FALSE", "DISABLED"};
 // nesting level of the pattern, which the bound on the name's length keeps
 // small (a 128-byte name of 64 nested groups compiles in under 256 KB).
 constexpr size_t kMaxNameLength = 128;
+// The compiler reads the number of a back-reference or a repeat count into a
+// long without a bound, so a longer run of digits after "\\", "{" or ","
+// would overflow it; nine digits always fit.
+constexpr size_t kMaxNumberDigits = 9;
 // A plain name searches the longest line in some ten thousand steps; a
 // million still ends within a fraction of a second, even in the sanitizer
 // build, where a name that backtracks without end would never finish.
@@ -81,7 +86,19 @@ void NeedStack(uintptr_t bytes) {
   }
 }
 
+bool HasLongNumber(const std::string& pattern) {
+  constexpr std::string_view kBefore = "\\{,";
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (kBefore.find(pattern[i]) == std::string_view::npos) continue;
+    size_t end = i + 1;
+    while (end < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[end]))) ++end;
+    if (end - i - 1 > kMaxNumberDigits) return true;
+  }
+  return false;
+}
+
 std::regex Compile(const std::string& pattern) {
+  if (HasLongNumber(pattern)) throw std::regex_error(std::regex_constants::error_complexity);
   NeedStack(kCompileReserve);
   return std::regex(pattern);
 }

@@ -32,13 +32,17 @@ std::string At(int column, const std::string& message) {
 // On the test host's line "quiet memPool=4 swap:DISABLED dbg = yes".
 TEST(BootOption, HostCommandLine) {
   const std::pair<std::string, std::string> cases[] = {
-      {"memPool", "4.000000"},     {"swap", "0.000000"},     {"quiet", "1.000000"},  // a bare flag
-      {"absent", "7.000000"},      {"dbg", "7.000000"},  // "yes" is neither a boolean word nor a
-                                                         // number
-      {"Pool", "4.000000"},                              // inside a longer word
-      {"mem.ool", "4.000000"},                           // a regular expression
-      {"mem", "1.000000"},  // no "mem=" anywhere, but "mem" inside "memPool"
-      {"dbg|memPool", "4.000000"}, {"'^quiet'", "1.000000"}, {"'^memPool'", "7.000000"},
+      {"memPool", "4.000000"},
+      {"swap", "0.000000"},
+      {"quiet", "1.000000"},  // a bare flag
+      {"absent", "7.000000"},
+      {"dbg", "7.000000"},      // "yes" is neither a boolean word nor a number
+      {"Pool", "4.000000"},     // inside a longer word
+      {"mem.ool", "4.000000"},  // a regular expression
+      {"mem", "1.000000"},      // no "mem=" anywhere, but "mem" inside "memPool"
+      {"dbg|memPool", "4.000000"},
+      {"'^quiet'", "1.000000"},
+      {"'^memPool'", "7.000000"},
       {"~", "7.000000"},  // the name "null"
   };
   for (const auto& [key, result] : cases) {
@@ -170,6 +174,7 @@ TEST(BootOption, LongestValueOnASmallStack) {
     EXPECT_EQ(BootOptionValue(LongLine('x'), "absent", 7.0), 7.0);
     // The deepest nesting a name can hold; group 1 is then the name's "x".
     EXPECT_EQ(BootOptionValue("x=2", std::string(63, '(') + "x" + std::string(63, ')'), 7.0), 7.0);
+    EXPECT_EQ(BootOptionValue("x1234567890=2", "x1234567890", 7.0), 2.0);
   });
 }
 
@@ -185,6 +190,9 @@ TEST(BootOption, CostlyNamesFail) {
       {std::string(40, 'a'), "(a|a)*b", std::regex_constants::error_complexity},
       {std::string(40, 'a'), "(a*)*b", std::regex_constants::error_complexity},
       {"x=1", std::string(129, 'x'), std::regex_constants::error_complexity},
+      // Numbers the compiler would overflow.
+      {"x=1", "(x)\\1234567890", std::regex_constants::error_complexity},
+      {"x=1", "x{1,1234567890}", std::regex_constants::error_complexity},
   };
   for (const auto& c : cases) {
     OnSmallStack([&] {
