@@ -65,7 +65,9 @@ void PrintUnknownCommand(const char* word) {
 
 int PoolctlMain(int argc, char** argv) {
   CheckSignatureOrExit();
-  if (argc == 1 || std::strcmp(argv[1], "-h") == 0) {
+  // An empty vector (argc 0, which an exec with no arguments can give) has no
+  // argv[1] to look at: it counts as no argument at all.
+  if (argc < 2 || std::strcmp(argv[1], "-h") == 0) {
     PrintHelpListing();
     return LegacyMain(argc, argv);
   }
