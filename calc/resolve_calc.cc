@@ -7,6 +7,22 @@
 
 namespace {
 
+// The rest of the expression as it goes into a message. A NUL byte in it
+// (a quoted YAML scalar can hold one) is written as \0: the message is read
+// as a C string, which would end at the NUL and lose the rest of the text
+// and the closing quote.
+std::string QuotedRest(const std::string& expression, size_t position) {
+  std::string rest;
+  for (size_t i = position; i < expression.size(); ++i) {
+    if (expression[i] == '\0') {
+      rest += "\\0";
+    } else {
+      rest += expression[i];
+    }
+  }
+  return "'" + rest + "'";
+}
+
 // The scalar form quotes the rest of the expression from where the language
 // stopped, since the YAML mark only locates the whole value.
 double ResolveScalar(const YAML::Node& node, const Calc::Variables& table) {
@@ -14,8 +30,8 @@ double ResolveScalar(const YAML::Node& node, const Calc::Variables& table) {
   try {
     return Calc::Evaluate(expression, table);
   } catch (const Calc::Exception& e) {
-    throw Loader::Exception(node.Mark(), std::string(e.what()) + " at '" +
-                                             expression.substr(e.position) + "'");
+    throw Loader::Exception(node.Mark(),
+                            std::string(e.what()) + " at " + QuotedRest(expression, e.position));
   }
 }
 

@@ -59,6 +59,8 @@ TEST(ResolveCalcTest, Errors) {
       {"v: !calc foo + 1", "yaml-cpp: error at line 1, column 4: unexpected symbol: foo at 'foo + 1'"},
       {"v: !calc (1 + 2", "yaml-cpp: error at line 1, column 4: expected ) at ''"},
       {"v: !calc min(1 2)", "yaml-cpp: error at line 1, column 4: min expected , at '2)'"},
+      // A NUL in the text is shown, so the message keeps its end.
+      {"v: !calc \"1\\0 + 2\"", "yaml-cpp: error at line 1, column 4: unexpected char at '\\0 + 2'"},
       {"v: !calc ''", "yaml-cpp: error at line 1, column 4: Missing numeric value. at ''"},
       {"v: !calc", "yaml-cpp: error at line 1, column 4: Missing numeric value. at ''"},
       {"v: !calc ~", "yaml-cpp: error at line 1, column 4: Missing numeric value. at '~'"},
