@@ -1,6 +1,7 @@
 #include "sources/testing.h"
 
 #include "gtest/gtest.h"
+#include "loader/host_facts.h"
 #include "platform/hostsim/hostsim_testing.h"
 
 namespace Sources {
@@ -25,6 +26,10 @@ class SimulatedHost : public ::testing::Environment {
   void SetUp() override {
     Hostsim({"init", "--cmdline", kCmdLine});
     hostsim::UseStateFile(Host().db());
+    // The first value resolved in a process reads the host facts. Read them
+    // now, so that a test's trace holds its own calls only, whichever test
+    // runs first (ctest runs each test in a process of its own).
+    Loader::HostFacts();
   }
 };
 
