@@ -15,19 +15,9 @@
 
 namespace {
 
+using Sources::testing::Number;
+using Sources::testing::At;
 using Sources::internal::BootOptionValue;
-
-std::string Number(const std::string& text) {
-  try {
-    return std::to_string(ResolveNumber(YAML::Load("v: " + text)["v"], Loader::HostFacts()));
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-}
-
-std::string At(int column, const std::string& message) {
-  return "yaml-cpp: error at line 1, column " + std::to_string(column) + ": " + message;
-}
 
 // On the test host's line "quiet memPool=4 swap:DISABLED dbg = yes".
 TEST(BootOption, HostCommandLine) {

@@ -12,28 +12,10 @@
 
 namespace {
 
+using Sources::testing::Number;
+using Sources::testing::Bool;
+using Sources::testing::At;
 using Sources::testing::Hostsim;
-
-// "v: " and the value: its number (or boolean), or the error's text.
-std::string Number(const std::string& text) {
-  try {
-    return std::to_string(ResolveNumber(YAML::Load("v: " + text)["v"], Loader::HostFacts()));
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-}
-
-std::string Bool(const std::string& text) {
-  try {
-    return ResolveBool(YAML::Load("v: " + text)["v"], Loader::HostFacts()) ? "true" : "false";
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-}
-
-std::string At(int column, const std::string& message) {
-  return "yaml-cpp: error at line 1, column " + std::to_string(column) + ": " + message;
-}
 
 // Object c/g/k holds values of every type, some of them below sub-objects
 // a and a/b; the object with empty texts holds one too.

@@ -10,23 +10,9 @@
 
 namespace {
 
+using Sources::testing::Number;
+using Sources::testing::Bool;
 using Sources::testing::Hostsim;
-
-std::string Number(const std::string& text) {
-  try {
-    return std::to_string(ResolveNumber(YAML::Load("v: " + text)["v"], Loader::HostFacts()));
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-}
-
-std::string Bool(const std::string& text) {
-  try {
-    return ResolveBool(YAML::Load("v: " + text)["v"], Loader::HostFacts()) ? "true" : "false";
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-}
 
 class FeatureSwitchTest : public ::testing::Test {
  protected:

@@ -1,7 +1,10 @@
 #include "sources/testing.h"
 
 #include "gtest/gtest.h"
+#include <exception>
+
 #include "loader/host_facts.h"
+#include "loader/value.h"
 #include "platform/hostsim/hostsim_testing.h"
 
 namespace Sources {
@@ -17,6 +20,26 @@ const e2e::SimHost& Host() {
 void Hostsim(const std::vector<std::string>& args) {
   const e2e::RunResult r = Host().Hostsim(args);
   ASSERT_EQ(r.status, 0) << r.err;
+}
+
+std::string Number(const std::string& text) {
+  try {
+    return std::to_string(ResolveNumber(YAML::Load("v: " + text)["v"], Loader::HostFacts()));
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+std::string Bool(const std::string& text) {
+  try {
+    return ResolveBool(YAML::Load("v: " + text)["v"], Loader::HostFacts()) ? "true" : "false";
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+std::string At(int column, const std::string& message) {
+  return "yaml-cpp: error at line 1, column " + std::to_string(column) + ": " + message;
 }
 
 namespace {

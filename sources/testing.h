@@ -19,6 +19,14 @@ const e2e::SimHost& Host();
 // Runs hostsim on the host; fails the test when it fails.
 void Hostsim(const std::vector<std::string>& args);
 
+// Resolves the value of "v: " + text over the host facts: its number (or
+// boolean) as text, or the error's message.
+std::string Number(const std::string& text);
+std::string Bool(const std::string& text);
+
+// A definition error's message at line 1 of such a document.
+std::string At(int column, const std::string& message);
+
 }  // namespace testing
 }  // namespace Sources
 
