@@ -297,20 +297,28 @@ const FaultCall kFaultCalls[] = {
     {"ParamListGetUInt64", false, true},
 };
 
+// The call, --node and --path of a fail or crash rule, checked against what
+// the call can match.
+template <typename Rule>
+void RuleTarget(const Args& args, Rule* rule) {
+  rule->call = args.Operands(1, 1)[0];
+  const FaultCall* call = nullptr;
+  for (const FaultCall& c : kFaultCalls) {
+    if (rule->call == c.name) call = &c;
+  }
+  if (call == nullptr) throw CommandError("unknown call " + rule->call);
+  rule->node = args.Option("--node");
+  rule->path = args.Option("--path");
+  if (rule->node && !call->hasNode) throw CommandError(rule->call + " has no node");
+  if (rule->node && !IsNodeName(*rule->node)) throw CommandError("unknown node " + *rule->node);
+  if (rule->path && !call->hasPath) throw CommandError(rule->call + " names no group");
+  if (auto v = args.Option("--skip")) rule->skip = Unsigned(*v, INT64_MAX, "--skip");
+}
+
 void RunFail(const std::vector<std::string>& words) {
   Args args(words, {"--node", "--path", "--status", "--skip", "--times"}, {});
   FaultRule rule;
-  rule.call = args.Operands(1, 1)[0];
-  const FaultCall* call = nullptr;
-  for (const FaultCall& c : kFaultCalls) {
-    if (rule.call == c.name) call = &c;
-  }
-  if (call == nullptr) throw CommandError("unknown call " + rule.call);
-  rule.node = args.Option("--node");
-  rule.path = args.Option("--path");
-  if (rule.node && !call->hasNode) throw CommandError(rule.call + " has no node");
-  if (rule.node && !IsNodeName(*rule.node)) throw CommandError("unknown node " + *rule.node);
-  if (rule.path && !call->hasPath) throw CommandError(rule.call + " names no group");
+  RuleTarget(args, &rule);
   std::optional<std::string> status = args.Option("--status");
   if (status) {
     rule.status = static_cast<uint32_t>(Unsigned(*status, UINT32_MAX, "status"));
@@ -321,10 +329,18 @@ void RunFail(const std::vector<std::string>& words) {
   if (rule.status == ZRV_OK && rule.call != "ParamListCreate") {
     throw CommandError("a rule must fail with a nonzero status");
   }
-  if (auto v = args.Option("--skip")) rule.skip = Unsigned(*v, INT64_MAX, "--skip");
   if (auto v = args.Option("--times")) rule.times = Unsigned(*v, INT64_MAX, "--times");
   State& state = Host();
   state.Write([&] { state.AddFaultRule(rule); });
+}
+
+void RunCrash(const std::vector<std::string>& words) {
+  Args args(words, {"--node", "--path", "--skip"}, {"--after"});
+  CrashRule rule;
+  RuleTarget(args, &rule);
+  rule.after = args.Flag("--after");
+  State& state = Host();
+  state.Write([&] { state.AddCrashRule(rule); });
 }
 
 void RunFaults(const std::vector<std::string>& words) {
@@ -336,12 +352,42 @@ void RunFaults(const std::vector<std::string>& words) {
     return;
   }
   std::vector<FaultRule> rules;
-  state.Read([&] { rules = state.FaultRules(); });
+  std::vector<CrashRule> crashes;
+  state.Read([&] {
+    rules = state.FaultRules();
+    crashes = state.CrashRules();
+  });
+  auto print = [](const std::string& call, const std::optional<std::string>& node,
+                  const std::optional<std::string>& path, const std::string& what, uint64_t skip,
+                  uint64_t times) {
+    printf("%s\t%s\t%s\t%s\t%llu\t%llu\n", call.c_str(), node ? node->c_str() : "-",
+           path ? Printable(*path).c_str() : "-", what.c_str(),
+           static_cast<unsigned long long>(skip), static_cast<unsigned long long>(times));
+  };
   for (const FaultRule& r : rules) {
-    printf("%s\t%s\t%s\t%s\t%llu\t%llu\n", r.call.c_str(), r.node ? r.node->c_str() : "-",
-           r.path ? Printable(*r.path).c_str() : "-", StatusWord(r.status).c_str(),
-           static_cast<unsigned long long>(r.skip), static_cast<unsigned long long>(r.times));
+    print(r.call, r.node, r.path, StatusWord(r.status), r.skip, r.times);
   }
+  // A crash rule shows what it does in the status column; it fires once.
+  for (const CrashRule& r : crashes) {
+    print(r.call, r.node, r.path, r.after ? "crash-after" : "crash", r.skip, 1);
+  }
+}
+
+// Prints "ok", or every problem and fails. The file must exist: a check
+// that created a fresh host would always pass.
+void RunCheck(const std::vector<std::string>& words) {
+  Args(words, {}, {}).Operands(0, 0);
+  std::unique_ptr<State> state = State::Open(StateFilePath(), true);
+  std::vector<std::string> problems;
+  state->Read([&] { problems = state->Problems(); });
+  if (problems.empty()) {
+    printf("ok\n");
+    return;
+  }
+  for (const std::string& p : problems) printf("%s\n", p.c_str());
+  fflush(stdout);
+  throw CommandError(std::to_string(problems.size()) + " problem" +
+                     (problems.size() == 1 ? "" : "s"));
 }
 
 void RunTrace(const std::vector<std::string>& words) {
@@ -554,10 +600,17 @@ const Command kCommands[] = {
      "        Every matching rule counts a call against its skips; the oldest rule that\n"
      "        skips no more fails it",
      RunFail},
+    {"crash", "CALL [--node NODE] [--path PATH] [--skip N] [--after]",
+     "kill the calling process with SIGKILL at the first matching call after the first N,\n"
+     "        before the call takes effect, or with --after once it has; matched as fail\n"
+     "        matches, and used up when it fires",
+     RunCrash},
     {"faults", "[--clear]",
-     "list the rules left (call, node, path, status, skips, times), "
-     "or drop them all",
+     "list the rules left (call, node, path, status, skips, times; a crash rule shows\n"
+     "        crash or crash-after as its status), or drop them all",
      RunFaults},
+    {"check", "",
+     "check the state file and the group tree; print ok, or each problem and fail", RunCheck},
     {"trace", "on|off", "record the calls of the three libraries or stop recording", RunTrace},
     {"calls", "[--clear]", "print the recorded calls; --clear empties the record after", RunCalls},
     {"leaks", "[--clear]",

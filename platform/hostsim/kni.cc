@@ -9,6 +9,7 @@
 #include "kni.h"
 
 #include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -98,7 +99,9 @@ class Library {
   }
 
   // The status a rule fails this parameter-list call with, if one fires; a
-  // state file that cannot be used fails the call too.
+  // state file that cannot be used fails the call too. A crash rule kills
+  // the process here, before or after alike: a list lives in this process
+  // only, so nothing of the call's effect could outlive it.
   template <typename PathFn>
   std::optional<uint32_t> ListFault(const char* call, PathFn&& path) {
     // Nearly every list call meets no rule: a read says so, without the write
@@ -111,10 +114,14 @@ class Library {
       return ZRV_FAILURE;
     }
     std::optional<uint32_t> fault;
+    bool crash = false;
     uint32_t status = Transact([&](State& state) {
-      fault = state.ConsumeFault(call, "", [&] { return path(state); });
+      auto subject = [&] { return path(state); };
+      crash = state.ConsumeCrash(call, "", subject).has_value();
+      if (!crash) fault = state.ConsumeFault(call, "", subject);
       return ZRV_OK;
     });
+    if (crash) Die();
     if (status != ZRV_OK) return status;
     return fault;
   }
@@ -123,13 +130,20 @@ class Library {
     if (call.listOut != nullptr) *call.listOut = nullptr;
     bool listsLive = IsLive(call.instances) && IsLive(call.inputs);
     std::vector<uint64_t> members;
+    bool crash = false;
     uint32_t status = Transact([&](State& state) {
       const char* nodeName = NodeName(call.node);
       std::string node = nodeName != nullptr ? nodeName : std::to_string(call.node);
       uint32_t result = ZRV_BAD_PARAM;
       if (listsLive) {
-        std::optional<uint32_t> fault =
-            state.ConsumeFault(ruleName, node, [&] { return SubjectPath(state, call); });
+        std::function<std::optional<std::string>()> subject = [&] {
+          return SubjectPath(state, call);
+        };
+        std::optional<bool> crashAfter = state.ConsumeCrash(ruleName, node, subject);
+        crash = crashAfter.has_value();
+        // Dying before the call: only the used-up rule is committed.
+        if (crash && !*crashAfter) return result;
+        std::optional<uint32_t> fault = state.ConsumeFault(ruleName, node, subject);
         result = fault ? *fault : Perform(state, call, &members);
       }
       if (state.Tracing()) {
@@ -139,6 +153,7 @@ class Library {
       }
       return result;
     });
+    if (crash) Die();
     if (status == ZRV_OK && call.kind == CallKind::kGetInstanceListAlloc) {
       KNI_ParamList* list = NewList(KNI_PARAM_LIST_INSTANCE, static_cast<uint32_t>(members.size()));
       list->ints = std::move(members);
@@ -194,6 +209,14 @@ class Library {
     // A child process must not use its parent's connection: SQLite's locks
     // belong to the process that took them.
     pthread_atfork(nullptr, nullptr, [] { Get().AbandonState(); });
+  }
+
+  // A crash rule fired and its transaction is committed. SIGKILL, as a
+  // power cut or the OOM killer would end the process: no handler, no exit
+  // functions, no leak count.
+  [[noreturn]] static void Die() {
+    kill(getpid(), SIGKILL);
+    for (;;) pause();
   }
 
   State& Open(bool mustExist) {

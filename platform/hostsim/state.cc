@@ -9,7 +9,11 @@
 
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <set>
 #include <thread>
+
+#include "platform/hostsim/listing.h"
 
 namespace hostsim {
 namespace {
@@ -43,6 +47,9 @@ const char* const kSchema[] = {
     " id INTEGER PRIMARY KEY, call TEXT NOT NULL, node TEXT, path TEXT,"
     " status INTEGER NOT NULL, skip INTEGER NOT NULL, times INTEGER NOT NULL)",
     "CREATE INDEX IF NOT EXISTS fault_rules_by_call ON fault_rules (call, id)",
+    "CREATE TABLE IF NOT EXISTS crash_rules ("
+    " id INTEGER PRIMARY KEY, call TEXT NOT NULL, node TEXT, path TEXT,"
+    " skip INTEGER NOT NULL, after INTEGER NOT NULL)",
     "CREATE TABLE IF NOT EXISTS trace ("
     " seq INTEGER PRIMARY KEY, call TEXT NOT NULL, node TEXT NOT NULL, ids TEXT NOT NULL,"
     " inputs TEXT NOT NULL, result TEXT NOT NULL)",
@@ -62,7 +69,7 @@ const char* const kSchema[] = {
 const char* const kClearTables[] = {
     "DELETE FROM groups",        "DELETE FROM fault_rules",  "DELETE FROM trace",
     "DELETE FROM config_values", "DELETE FROM config_store", "DELETE FROM config_faults",
-    "DELETE FROM switches",
+    "DELETE FROM switches",      "DELETE FROM crash_rules",
 };
 
 const char kGroupColumns[] =
@@ -456,13 +463,42 @@ std::vector<FaultRule> State::FaultRules() {
   return rules;
 }
 
-void State::ClearFaultRules() { Exec("DELETE FROM fault_rules"); }
+void State::ClearFaultRules() {
+  Exec("DELETE FROM fault_rules");
+  Exec("DELETE FROM crash_rules");
+}
 
 bool State::HasFaultRule(const std::string& call) {
-  Stmt q(*this, "SELECT 1 FROM fault_rules WHERE call = ?1 LIMIT 1");
+  Stmt q(*this,
+         "SELECT 1 FROM fault_rules WHERE call = ?1"
+         " UNION ALL SELECT 1 FROM crash_rules WHERE call = ?1 LIMIT 1");
   q.Text(1, call);
   return q.Step();
 }
+
+namespace {
+
+// Whether a rule's node and path select this call; the call's path is asked
+// at most once, and only when a rule names one.
+class RuleMatcher {
+ public:
+  RuleMatcher(const std::string& node, const std::function<std::optional<std::string>()>& path)
+      : node_(node), path_(path) {}
+
+  bool operator()(const std::optional<std::string>& node, const std::optional<std::string>& path) {
+    if (node && *node != node_) return false;
+    if (!path) return true;
+    if (!subject_) subject_ = path_();
+    return *subject_ && **subject_ == *path;
+  }
+
+ private:
+  const std::string& node_;
+  const std::function<std::optional<std::string>()>& path_;
+  std::optional<std::optional<std::string>> subject_;
+};
+
+}  // namespace
 
 std::optional<uint32_t> State::ConsumeFault(
     const std::string& call, const std::string& node,
@@ -485,15 +521,11 @@ std::optional<uint32_t> State::ConsumeFault(
   }
   if (rows.empty()) return std::nullopt;
 
-  std::optional<std::optional<std::string>> subject;  // asked at most once
+  RuleMatcher matches(node, path);
   std::optional<uint32_t> fired;
   for (const Row& row : rows) {
     const FaultRule& r = row.rule;
-    if (r.node && *r.node != node) continue;
-    if (r.path) {
-      if (!subject) subject = path();
-      if (!*subject || **subject != *r.path) continue;
-    }
+    if (!matches(r.node, r.path)) continue;
     if (r.skip > 0) {
       Stmt(*this, "UPDATE fault_rules SET skip = skip - 1 WHERE id = ?1").Int(1, row.id).Run();
     } else if (!fired) {
@@ -506,6 +538,149 @@ std::optional<uint32_t> State::ConsumeFault(
     }
   }
   return fired;
+}
+
+void State::AddCrashRule(const CrashRule& r) {
+  Stmt(*this, "INSERT INTO crash_rules (call, node, path, skip, after) VALUES (?1, ?2, ?3, ?4, ?5)")
+      .Text(1, r.call)
+      .OptText(2, r.node)
+      .OptText(3, r.path)
+      .UInt(4, r.skip)
+      .Int(5, r.after)
+      .Run();
+}
+
+std::vector<CrashRule> State::CrashRules() {
+  Stmt q(*this, "SELECT call, node, path, skip, after FROM crash_rules ORDER BY id");
+  std::vector<CrashRule> rules;
+  while (q.Step()) rules.push_back({q.Text(0), q.OptText(1), q.OptText(2), q.UInt(3), q.Int(4) != 0});
+  return rules;
+}
+
+std::optional<bool> State::ConsumeCrash(const std::string& call, const std::string& node,
+                                        const std::function<std::optional<std::string>()>& path) {
+  struct Row {
+    int64_t id;
+    CrashRule rule;
+  };
+  std::vector<Row> rows;
+  {
+    Stmt q(*this,
+           "SELECT id, node, path, skip, after FROM crash_rules WHERE call = ?1 ORDER BY id");
+    q.Text(1, call);
+    while (q.Step()) {
+      rows.push_back({q.Int(0), {call, q.OptText(1), q.OptText(2), q.UInt(3), q.Int(4) != 0}});
+    }
+  }
+  RuleMatcher matches(node, path);
+  std::optional<bool> fired;
+  for (const Row& row : rows) {
+    if (!matches(row.rule.node, row.rule.path)) continue;
+    if (row.rule.skip > 0) {
+      Stmt(*this, "UPDATE crash_rules SET skip = skip - 1 WHERE id = ?1").Int(1, row.id).Run();
+    } else if (!fired) {
+      fired = row.rule.after;
+      Stmt(*this, "DELETE FROM crash_rules WHERE id = ?1").Int(1, row.id).Run();
+    }
+  }
+  return fired;
+}
+
+std::vector<std::string> State::Problems() {
+  std::vector<std::string> problems;
+  {
+    Stmt q(*this, "PRAGMA integrity_check");
+    while (q.Step()) {
+      if (q.Text(0) != "ok") problems.push_back("integrity: " + q.Text(0));
+    }
+  }
+  // A damaged file can make the tree unreadable too; its own report says why.
+  if (problems.empty()) GroupProblems(&problems);
+  return problems;
+}
+
+namespace {
+
+bool ValidRecord(const Allocation& a, int64_t lo, int64_t hi) {
+  for (int64_t v : {a.min, a.max, a.shares, a.minLimit}) {
+    if (v < lo || v > hi) return false;
+  }
+  return a.min >= 0 && (a.max == -1 || a.max >= a.min);
+}
+
+std::string RecordText(const Allocation& a) {
+  return std::to_string(a.min) + "," + std::to_string(a.max) + "," + std::to_string(a.shares) +
+         "," + std::to_string(a.minLimit);
+}
+
+}  // namespace
+
+void State::GroupProblems(std::vector<std::string>* problems) {
+  auto problem = [&](const Group& g, const std::string& what) {
+    problems->push_back("group " + std::to_string(g.id) + " (" + Printable(g.path) + "): " + what);
+  };
+  {
+    // Every column of both records must hold an integer: a record read as
+    // zeros because a field is NULL or text would pass the checks below.
+    Stmt q(*this,
+           "SELECT id FROM groups WHERE typeof(mem_min) || typeof(mem_max) || typeof(mem_shares)"
+           " || typeof(mem_min_limit) || typeof(cpu_min) || typeof(cpu_max) || typeof(cpu_shares)"
+           " || typeof(cpu_min_limit) != 'integerintegerintegerintegerintegerintegerinteger"
+           "integer' ORDER BY id");
+    while (q.Step()) {
+      problems->push_back("group " + std::to_string(q.UInt(0)) + ": allocation record missing");
+    }
+  }
+  Stmt next(*this, "SELECT next_group_id FROM host");
+  if (!next.Step()) {
+    problems->push_back("no host record");
+    return;
+  }
+  const uint64_t nextId = next.UInt(0);
+  std::map<uint64_t, Group> byId;
+  std::set<std::pair<uint64_t, std::string>> names;
+  int roots = 0;
+  for (Group& g : AllGroups()) {
+    if (!byId.emplace(g.id, g).second) problem(g, "id used twice");
+    if (g.id >= nextId) problem(g, "id not below the next id " + std::to_string(nextId));
+  }
+  for (const auto& [id, g] : byId) {
+    if (!ValidRecord(g.mem, INT64_MIN, INT64_MAX)) {
+      problem(g, "invalid memory record " + RecordText(g.mem));
+    }
+    if (!ValidRecord(g.cpu, INT32_MIN, INT32_MAX)) {
+      problem(g, "invalid cpu record " + RecordText(g.cpu));
+    }
+    if (!g.parent) {
+      ++roots;
+      if (!g.path.empty() || !g.name.empty()) problem(g, "has no parent");
+      continue;
+    }
+    if (g.name.empty() || g.name.find('/') != std::string::npos) {
+      problem(g, "invalid name \"" + Printable(g.name) + "\"");
+    }
+    if (!names.emplace(*g.parent, g.name).second) {
+      problem(g, "name taken twice below group " + std::to_string(*g.parent));
+    }
+    auto parent = byId.find(*g.parent);
+    if (parent == byId.end()) {
+      problem(g, "parent " + std::to_string(*g.parent) + " does not exist");
+      continue;
+    }
+    if (g.path != ChildPath(parent->second.path, g.name)) {
+      problem(g, "path does not match its parent's and its name");
+    }
+    // A chain longer than the number of groups must come round again.
+    uint64_t at = id;
+    size_t steps = 0;
+    for (; steps <= byId.size(); ++steps) {
+      auto up = byId.find(at);
+      if (up == byId.end() || !up->second.parent) break;
+      at = *up->second.parent;
+    }
+    if (steps > byId.size()) problem(g, "its parents form a cycle");
+  }
+  if (roots != 1) problems->push_back(std::to_string(roots) + " root groups");
 }
 
 bool State::Tracing() {

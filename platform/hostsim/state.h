@@ -63,6 +63,17 @@ struct FaultRule {
   uint64_t times = 1;
 };
 
+// Kills the calling process at the first matching call after `skip` of them:
+// before the call takes effect, or with `after` once its effect is committed.
+// Matched like a FaultRule; fires once.
+struct CrashRule {
+  std::string call;
+  std::optional<std::string> node;
+  std::optional<std::string> path;
+  uint64_t skip = 0;
+  bool after = false;
+};
+
 // Where a configuration value lives: an object, named by three texts, and
 // the sub-objects below it, outermost first.
 struct ConfigPlace {
@@ -150,15 +161,30 @@ class State {
 
   void AddFaultRule(const FaultRule& rule);
   std::vector<FaultRule> FaultRules();
+  // Drops the crash rules too.
   void ClearFaultRules();
   // Counts this call against the rules of `call`: every matching rule that
   // still skips uses up one skip; the oldest matching rule that skips no more
   // fires. Returns the status to fail with, if one fired. path is asked only
   // when a rule names a path.
-  // Whether any rule names the call; a plain read, outside a transaction.
+  // Whether any fault or crash rule names the call; a plain read, outside a
+  // transaction.
   bool HasFaultRule(const std::string& call);
   std::optional<uint32_t> ConsumeFault(const std::string& call, const std::string& node,
                                        const std::function<std::optional<std::string>()>& path);
+
+  void AddCrashRule(const CrashRule& rule);
+  std::vector<CrashRule> CrashRules();
+  // Counts this call against the crash rules as ConsumeFault does against
+  // the fault rules; the rule that fires is deleted, and the result says
+  // whether to die after the call (true) or before it (false). The caller
+  // must commit before it dies, so that the rule fires once only.
+  std::optional<bool> ConsumeCrash(const std::string& call, const std::string& node,
+                                   const std::function<std::optional<std::string>()>& path);
+
+  // Everything wrong with the file: SQLite's integrity check, then the
+  // tree's invariants. One line each; none when the state is sound.
+  std::vector<std::string> Problems();
 
   bool Tracing();
   void SetTracing(bool on);
@@ -197,6 +223,7 @@ class State {
   void InsertDefaultGroups();
   sqlite3_stmt* Prepare(const char* sql);
   [[noreturn]] void Fail(const std::string& what);
+  void GroupProblems(std::vector<std::string>* problems);
 
   sqlite3* db_;
   std::string path_;
