@@ -1,0 +1,62 @@
+#include "poolstat/live.h"
+
+#include <stdexcept>
+
+#include "sched/sched.h"
+
+namespace Poolstat {
+namespace {
+
+// Another program may delete a group between two of our calls; that group is
+// then simply not there.
+template <typename Read>
+auto UnlessNotFound(Read read) -> std::optional<decltype(read())> {
+  try {
+    return read();
+  } catch (const Sched::Exception& e) {
+    if (e.status() != Sched::kStatusNotFound) throw;
+    return std::nullopt;
+  }
+}
+
+Allocation ReadAllocation(Sched::GroupId id) {
+  Allocation a{};
+  Sched::GetMemAllocation(id, a.mem);
+  Sched::GetCpuAllocation(id, a.cpu);
+  return a;
+}
+
+}  // namespace
+
+std::optional<Allocation> ReadGroup(const std::string& path) {
+  // The kernel takes the path as a C string: a name holding a NUL would
+  // be read as a shorter path, naming some other group.
+  if (path.find('\0') != std::string::npos) return std::nullopt;
+  return UnlessNotFound([&] { return ReadAllocation(Sched::GroupPathToId(path)); });
+}
+
+std::vector<Group> ReadGroupsBelow(const std::string& path, size_t limit) {
+  std::vector<Group> found;
+  const auto top = UnlessNotFound([&] { return Sched::GroupPathToId(path); });
+  if (!top) return found;
+  // Breadth first with an explicit queue: no recursion however deep the tree.
+  std::vector<Sched::GroupId> queue = {*top};
+  for (size_t next = 0; next < queue.size(); ++next) {
+    const auto children = UnlessNotFound([&] { return Sched::GetMemberGroups(queue[next]); });
+    if (!children) continue;
+    for (Sched::GroupId child : *children) {
+      if (queue.size() > limit) {
+        throw std::runtime_error("More than " + std::to_string(limit) + " groups below " + path);
+      }
+      auto group = UnlessNotFound([&] {
+        return Group{Sched::GroupIdToPath(child), ReadAllocation(child)};
+      });
+      if (!group) continue;
+      found.push_back(std::move(*group));
+      queue.push_back(child);
+    }
+  }
+  return found;
+}
+
+}  // namespace Poolstat

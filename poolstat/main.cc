@@ -1,0 +1,101 @@
+// poolstat: the scheduler groups on this host next to the pool definitions.
+// It reads the definitions as "poolctl list" does and makes only reading
+// kernel calls.
+#include <getopt.h>
+
+#include <cstdio>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/signature.h"
+#include "cli/table.h"
+#include "loader/load.h"
+#include "poolstat/drift.h"
+#include "poolstat/live.h"
+#include "poolstat/output.h"
+
+namespace {
+
+const char kUsage[] =
+    "poolstat [flags] [files...]\n"
+    "    Compare the scheduler groups of this host with the resource pools\n"
+    "    defined in yaml files. If no files are specified, all yaml files in\n"
+    "    /etc/rp.d will be used. Nothing on the host is changed.\n"
+    "    Exit status: 0 when every pool matches, 2 when a pool is missing,\n"
+    "    disabled or drifted, 1 on an error.\n"
+    "Flags:\n"
+    "    -v, --csv       Use CSV format instead of table.\n"
+    "    -j, --json      Use JSON format instead of table.\n"
+    "    -h, --help      Show this text.\n";
+
+constexpr int kMismatch = 2;
+
+// Far more groups than a host runs; a kernel that reports more is not
+// walked to its end.
+constexpr size_t kMaxGroupsBelow = 100000;
+
+using Formatter = std::string (*)(const Poolstat::Report&);
+
+// Returns -1 when the report should be made, else the exit status.
+int ParseOptions(int argc, char** argv, Formatter* format) {
+  static const option kLongOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                        {"csv", no_argument, nullptr, 'v'},
+                                        {"json", no_argument, nullptr, 'j'},
+                                        {nullptr, 0, nullptr, 0}};
+  for (int opt; (opt = getopt_long(argc, argv, "hvj", kLongOptions, nullptr)) != -1;) {
+    switch (opt) {
+      case 'v': *format = Poolstat::FormatCsv; break;
+      case 'j': *format = Poolstat::FormatJson; break;
+      default:
+        std::fputs(kUsage, stderr);
+        return opt == 'h' ? 0 : 1;
+    }
+  }
+  return -1;
+}
+
+std::vector<Poolstat::Pool> Declarations(const Loader::ResourcePools& loaded) {
+  std::vector<Poolstat::Pool> pools;
+  pools.reserve(loaded.size());
+  for (const auto& p : loaded) {
+    pools.push_back({p->name, p->isEnabled, p->annex, {p->mem, p->cpu}});
+  }
+  return pools;
+}
+
+int Run(const std::vector<std::string>& files, Formatter format) {
+  const std::vector<Poolstat::Pool> pools = Declarations(Loader::LoadResourcePools(files, false));
+  std::vector<std::optional<Poolstat::Allocation>> live;
+  live.reserve(pools.size());
+  for (const Poolstat::Pool& pool : pools) live.push_back(Poolstat::ReadGroup(pool.name));
+  const Poolstat::Report report = Poolstat::Compare(
+      pools, live, Poolstat::ReadGroupsBelow("host/opt", kMaxGroupsBelow));
+  Table::WriteOutput(format(report));
+  Table::CheckOutput(std::fflush(stdout) == 0);
+  return report.Matches() ? 0 : kMismatch;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CheckKernelSignatureOrExit();
+  Formatter format = Poolstat::FormatTable;
+  std::vector<std::string> files;
+  // An exec with an empty argument vector gives the parser nothing to read:
+  // no options, no files.
+  if (argc > 0) {
+    const int status = ParseOptions(argc, argv, &format);
+    if (status >= 0) return status;
+    files.assign(argv + optind, argv + argc);
+  }
+  try {
+    return Run(files, format);
+  } catch (const std::exception& e) {
+    // Only the outermost message, as poolctl prints it.
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+}
