@@ -8,30 +8,37 @@
 #include <exception>
 #include <system_error>
 
+#include "loader/definition_text.h"
 #include "loader/exception.h"
 #include "loader/load_internal.h"
+#include "loader/value.h"
 
 namespace Loader {
 namespace {
 
 const char kDefinitionDir[] = "/etc/rp.d";
 
-// Linux keeps user-defined attributes in the "user." namespace.
-const char kInstalledAttribute[] = "user.lumen.installed";
-
 // A file counts only once it carries the one-byte mark 0x01; the mark is read
 // through symbolic links, and a missing file has none.
 bool IsInstalled(const std::string& path) {
   unsigned char mark = 0;
-  return getxattr(path.c_str(), kInstalledAttribute, &mark, 1) == 1 && mark == 0x01;
+  return getxattr(path.c_str(), internal::kInstalledAttribute, &mark, 1) == 1 && mark == 0x01;
+}
+
+FileError NotInstalled(const std::string& path) {
+  return FileError(path, "is not installed", YAML::Mark::null_mark());
 }
 
 // Every failure of a file, wherever it arose, is reported with the file's
 // path, keeping the original failure nested inside.
 void LoadDefinitionFile(const std::string& path, ResourcePools& pools) {
-  if (!IsInstalled(path)) throw FileError(path, "is not installed", YAML::Mark::null_mark());
+  if (!IsInstalled(path)) throw NotInstalled(path);
   try {
-    internal::AppendPools(YAML::LoadFile(path), pools);
+    std::string text;
+    if (!internal::ReadDefinitionText(path, text)) throw NotInstalled(path);
+    internal::AppendPools(internal::ParseDefinitionText(text), pools);
+  } catch (const FileError&) {
+    throw;
   } catch (const YAML::Exception& e) {
     std::throw_with_nested(FileError(path, e.msg, e.mark));
   } catch (const std::exception& e) {
@@ -78,6 +85,7 @@ void AppendPools(const YAML::Node& document, ResourcePools& pools) {
   // A null or scalar document declares nothing. A map is walked like a
   // sequence and fails at its first entry, which is no node of its own.
   if (document.IsNull() || document.IsScalar()) return;
+  const ResolutionBudget budget;
   for (const YAML::Node& entry : document) {
     pools.push_back(std::make_shared<ResourcePoolImpl>(entry));
   }

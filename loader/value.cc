@@ -13,11 +13,13 @@ namespace {
 using NumberResolver = double (*)(const YAML::Node&, const Calc::Variables&);
 using BoolResolver = bool (*)(const YAML::Node&, const Calc::Variables&);
 
-// The sources behind a tag.
+// The sources behind a tag, and what one resolution costs in steps of the
+// work bounds below.
 struct TagResolver {
   const char* tag;
   NumberResolver number;
   BoolResolver boolean;
+  long cost;
 };
 
 bool CalcIsTrue(const YAML::Node& node, const Calc::Variables& table) {
@@ -37,31 +39,45 @@ bool FeatureSwitchIsOn(const YAML::Node& node, const Calc::Variables&) {
   return ResolveFeatureSwitch(node);
 }
 
+// A value read from the host goes through one of its libraries: a store or
+// switch lookup takes about 10 us, a search of a long boot command line some
+// hundreds, where a literal or an expression takes well under one.
+constexpr long kHostLookupCost = 32;
+
 const TagResolver kTagResolvers[] = {
-    {"!calc", ResolveCalc, CalcIsTrue},
-    {"!config", ResolveConfigNumber, ResolveConfigBool},
-    {"!bootOption", ResolveBootOption, BootOptionIsTrue},
-    {"!fss", FeatureSwitchNumber, FeatureSwitchIsOn},
+    {"!calc", ResolveCalc, CalcIsTrue, 1},
+    {"!config", ResolveConfigNumber, ResolveConfigBool, kHostLookupCost},
+    {"!bootOption", ResolveBootOption, BootOptionIsTrue, kHostLookupCost},
+    {"!fss", FeatureSwitchNumber, FeatureSwitchIsOn, kHostLookupCost},
 };
 
 // Values nest through the resolvers (a local variable of a "!calc" mapping,
 // the default of a "!config" reference), and an alias can make a value
 // contain itself. Aliases can also make one value refer to the same node many
 // times over, each level doubling the work, so the total number of steps of
-// one outermost value is bounded as well. Real definitions stay far below
-// both bounds.
+// one outermost value is bounded as well, and so is the total of all values of
+// one file under a ResolutionBudget: many small values can each name such a
+// node. A file's budget allows some thousands of pools; real definitions stay
+// far below all three bounds.
 constexpr int kMaxDepth = 64;
 constexpr long kMaxSteps = 4096;
+constexpr long kMaxFileSteps = 65536;
 
 thread_local int depth = 0;
 thread_local long steps = 0;
+thread_local long fileSteps = -1;  // -1 while no budget is open
 
 class NestingGuard {
  public:
-  explicit NestingGuard(const YAML::Node& node) {
+  NestingGuard(const YAML::Node& node, long cost) {
     if (depth == 0) steps = 0;
     if (depth >= kMaxDepth) throw Loader::Exception(node.Mark(), "value nested too deeply");
-    if (++steps > kMaxSteps) throw Loader::Exception(node.Mark(), "value too complex");
+    steps += cost;
+    if (steps > kMaxSteps) throw Loader::Exception(node.Mark(), "value too complex");
+    if (fileSteps >= 0) {
+      fileSteps += cost;
+      if (fileSteps > kMaxFileSteps) throw Loader::Exception(node.Mark(), "file too complex");
+    }
     ++depth;
   }
   ~NestingGuard() { --depth; }
@@ -69,12 +85,16 @@ class NestingGuard {
   NestingGuard& operator=(const NestingGuard&) = delete;
 };
 
-const TagResolver& FindResolver(const YAML::Node& node, const std::string& tag) {
+// Null for a plain literal.
+const TagResolver* FindResolver(const YAML::Node& node, const std::string& tag) {
+  if (tag == "?") return nullptr;
   for (const TagResolver& r : kTagResolvers) {
-    if (tag == r.tag) return r;
+    if (tag == r.tag) return &r;
   }
   throw Loader::Exception(node.Mark(), "Unexpected tag " + tag);
 }
+
+long CostOf(const TagResolver* resolver) { return resolver == nullptr ? 1 : resolver->cost; }
 
 const YAML::Node& LiteralScalar(const YAML::Node& node) {
   if (!node.IsScalar()) throw Loader::Exception(node.Mark(), "Node is not a scalar.");
@@ -101,9 +121,10 @@ bool ReadShortInteger(const std::string& text, double& value) {
 }  // namespace
 
 double ResolveNumber(const YAML::Node& node, const Calc::Variables& table) {
-  const std::string& tag = node.Tag();  // the library's invalid-node error comes from here
-  NestingGuard guard(node);
-  if (tag != "?") return FindResolver(node, tag).number(node, table);
+  // The library's invalid-node error comes from Tag().
+  const TagResolver* resolver = FindResolver(node, node.Tag());
+  NestingGuard guard(node, CostOf(resolver));
+  if (resolver != nullptr) return resolver->number(node, table);
   double value;
   if (ReadShortInteger(LiteralScalar(node).Scalar(), value)) return value;
   if (!YAML::convert<double>::decode(node, value)) {
@@ -113,12 +134,20 @@ double ResolveNumber(const YAML::Node& node, const Calc::Variables& table) {
 }
 
 bool ResolveBool(const YAML::Node& node, const Calc::Variables& table) {
-  const std::string& tag = node.Tag();
-  NestingGuard guard(node);
-  if (tag != "?") return FindResolver(node, tag).boolean(node, table);
+  const TagResolver* resolver = FindResolver(node, node.Tag());
+  NestingGuard guard(node, CostOf(resolver));
+  if (resolver != nullptr) return resolver->boolean(node, table);
   bool value;
   if (!YAML::convert<bool>::decode(LiteralScalar(node), value)) {
     throw YAML::TypedBadConversion<bool>(node.Mark());
   }
   return value;
 }
+
+namespace Loader {
+
+ResolutionBudget::ResolutionBudget() : saved_(fileSteps) { fileSteps = 0; }
+
+ResolutionBudget::~ResolutionBudget() { fileSteps = saved_; }
+
+}  // namespace Loader

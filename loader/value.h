@@ -12,4 +12,22 @@
 double ResolveNumber(const YAML::Node& node, const Calc::Variables& table);
 bool ResolveBool(const YAML::Node& node, const Calc::Variables& table);
 
+namespace Loader {
+
+// Bounds the work of all the values resolved while it lives; the loader keeps
+// one per definition file. Each value is bounded on its own as well, but
+// aliases let a small file name one expensive value many times over.
+class ResolutionBudget {
+ public:
+  ResolutionBudget();
+  ~ResolutionBudget();
+  ResolutionBudget(const ResolutionBudget&) = delete;
+  ResolutionBudget& operator=(const ResolutionBudget&) = delete;
+
+ private:
+  long saved_;
+};
+
+}  // namespace Loader
+
 #endif  // LOADER_VALUE_H_
