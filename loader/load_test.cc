@@ -99,4 +99,26 @@ TEST_F(LoadTest, FileErrorKeepsItsCause) {
   }
 }
 
+// What reaches the user for a file the library must never see as it is.
+TEST_F(LoadTest, FileLevelErrors) {
+  ASSERT_EQ(mkdir((dir_ + "/dir").c_str(), 0755), 0);
+  ASSERT_EQ(setxattr((dir_ + "/dir").c_str(), "user.lumen.installed", "\x01", 1, 0), 0);
+  std::string fanOut = "- name: a\n  memMin: !calc\n    l0: &l0 1\n";
+  for (int k = 1; k <= 10; ++k) {
+    const std::string prev = "*l" + std::to_string(k - 1);
+    fanOut += "    l" + std::to_string(k) + ": &l" + std::to_string(k) + " !calc {a: " + prev +
+              ", b: " + prev + ", '=': a + b}\n";
+  }
+  fanOut += "    '=': 1\n";
+  for (int i = 0; i < 32; ++i) fanOut += "- {name: b, memMin: *l10}\n";
+
+  const std::pair<std::string, std::string> cases[] = {
+      {Write("latin1", "- name: caf\xE9\n"), "latin1: line 1 column 12: invalid UTF-8"},
+      {dir_ + "/dir", "dir: Is a directory"},
+      {Write("large", std::string(300 * 1024, '#')), "large: file larger than 256 KiB"},
+      {Write("fan-out", fanOut), "fan-out: line 3 column 9: file too complex"},
+  };
+  for (const auto& [path, error] : cases) EXPECT_EQ(Load({path}), dir_ + "/" + error) << path;
+}
+
 }  // namespace

@@ -89,4 +89,45 @@ TEST(ResolveNumber, AliasFanOutIsBounded) {
   }
 }
 
+// A "!calc" mapping of n host lookups: each costs 32 steps, the mapping one.
+std::string Lookups(int n) {
+  std::string text = "!calc {";
+  for (int i = 0; i < n; ++i) text += "s" + std::to_string(i) + ": !fss sw, ";
+  return text + "'=': 1}";
+}
+
+TEST(ResolveNumber, HostLookupsWeighMore) {
+  EXPECT_EQ(Number(Lookups(127)), "1.000000");
+  EXPECT_EQ(Number(Lookups(128)), "yaml-cpp: error at line 1, column 1812: value too complex");
+}
+
+// Level 10 of the fan-out takes 2047 steps: 32 values of it fit one file's
+// budget of 65536 steps, the 33rd does not.
+TEST(ResolutionBudget, BoundsAllValuesTogether) {
+  std::string text = "- &l0 1\n";
+  for (int k = 1; k <= 10; ++k) {
+    const std::string prev = "*l" + std::to_string(k - 1);
+    text += "- &l" + std::to_string(k) + " !calc {a: " + prev + ", b: " + prev + ", '=': a + b}\n";
+  }
+  const YAML::Node top = YAML::Load(text)[10];
+  const auto resolveTimes = [&](int n) -> std::string {
+    try {
+      for (int i = 0; i < n; ++i) ResolveNumber(top, Loader::HostFacts());
+      return "ok";
+    } catch (const Loader::Exception& e) {
+      return e.what();
+    }
+  };
+  {
+    const Loader::ResolutionBudget budget;
+    EXPECT_EQ(resolveTimes(32), "ok");
+    EXPECT_EQ(resolveTimes(1), "yaml-cpp: error at line 1, column 3: file too complex");
+  }
+  {
+    const Loader::ResolutionBudget budget;  // a new file starts afresh
+    EXPECT_EQ(resolveTimes(32), "ok");
+  }
+  EXPECT_EQ(resolveTimes(100), "ok");  // no budget, no bound beyond each value's
+}
+
 }  // namespace
