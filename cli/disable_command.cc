@@ -10,6 +10,7 @@
 
 #include "cli/commands.h"
 #include "cli/definitions.h"
+#include "cli/host_lock.h"
 #include "cli/options.h"
 #include "loader/load.h"
 #include "sched/sched.h"
@@ -75,6 +76,14 @@ bool TryDisable(const std::string& name, const Loader::ResourcePools& definition
   }
 }
 
+// One attempt under the host lock. The lock is not kept over the pause, so a
+// long wait for a busy group never holds up other poolctl processes.
+bool DisableOnce(const std::string& name, const Loader::ResourcePools& definitions,
+                 bool deleteGroup, time_t deadline) {
+  HostLock lock;
+  return TryDisable(name, definitions, deleteGroup, deadline);
+}
+
 }  // namespace
 
 int DisableCommand(int argc, char** argv) {
@@ -93,7 +102,7 @@ int DisableCommand(int argc, char** argv) {
   if (status != kKeepGoing) return status;
   Loader::ResourcePools definitions = Loader::LoadResourcePools({}, false);
   for (int i = optind; i < argc; ++i) {
-    while (!TryDisable(argv[i], definitions, deleteGroup, deadline)) usleep(kRetryPauseMicros);
+    while (!DisableOnce(argv[i], definitions, deleteGroup, deadline)) usleep(kRetryPauseMicros);
   }
   return 0;
 }

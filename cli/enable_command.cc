@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/definitions.h"
+#include "cli/host_lock.h"
 #include "cli/options.h"
 #include "loader/load.h"
 #include "sched/sched.h"
@@ -115,6 +116,10 @@ int EnableCommand(int argc, char** argv) {
   int status = ParseCommandOptions(argc, argv, "h", kUsage, true);
   if (status == kKeepGoing) status = RequireOperands(argc, kUsage);
   if (status != kKeepGoing) return status;
+  // A parent's restored reservation is worked out from the annex groups that
+  // exist, and a new annex group is reserved after its creation: no disable
+  // may come between.
+  HostLock lock;
   Loader::ResourcePools definitions = Loader::LoadResourcePools({}, false);
   for (int i = optind; i < argc; ++i) {
     std::shared_ptr<Loader::ResourcePoolImpl> pool = FindDefinition(argv[i], definitions);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/host_lock.h"
 #include "cli/options.h"
 #include "loader/load.h"
 #include "sched/sched.h"
@@ -59,6 +60,8 @@ int LoadCommand(int argc, char** argv) {
   bool quiet = false;
   int status = ParseCommandOptions(argc, argv, "hq", kLoadUsage, false, [&](int) { quiet = true; });
   if (status != kKeepGoing) return status;
+  // Held to the end: the undo must meet only this run's own creations.
+  HostLock lock;
   // Ascending names: every parent is created before its children.
   Loader::ResourcePools pools = Loader::LoadResourcePools(Operands(argc, argv), false);
   Loader::ResourcePools created;
@@ -82,6 +85,9 @@ int LoadCommand(int argc, char** argv) {
 int UnloadCommand(int argc, char** argv) {
   int status = ParseCommandOptions(argc, argv, "h", kUnloadUsage, true);
   if (status != kKeepGoing) return status;
+  // Held to the end: the undo recreates groups that nobody else may have
+  // recreated or changed meanwhile.
+  HostLock lock;
   // Descending names: children go before their parents.
   Loader::ResourcePools pools = Loader::LoadResourcePools(Operands(argc, argv), true);
   Loader::ResourcePools deleted;
