@@ -19,8 +19,8 @@ int OpenLockFile(const char* path) {
   int fd = open(path, O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
   if (fd < 0) return -1;
   struct stat st = {};
-  bool trusted = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
-                 st.st_uid == geteuid();
+  bool trusted =
+      fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid();
   if (trusted && (st.st_mode & 077) != 0) trusted = fchmod(fd, 0600) == 0;
   if (!trusted) {
     close(fd);

@@ -56,24 +56,28 @@ struct Mix {
 
 const std::vector<Mix>& Mixes() {
   static const std::vector<Mix> kMixes = {
-      {"annex", 3,
+      {"annex",
+       3,
        {{"enable", kAnnex},
         {"disable", kAnnex},
         {"disable", "-n", kAnnex},
         {"enable", kParent, kAnnex},
         {"disable", "-w", "1", kAnnex}},
        false},
-      {"parent", 2,
+      {"parent",
+       2,
        {{"enable", kParent},
         {"disable", "-n", kParent},
         {"enable", kAnnex},
         {"disable", kAnnex},
         {"enable", kParent, kAnnex}},
        false},
-      {"load", 1,
+      {"load",
+       1,
        {{"load"}, {"load", "-q"}, {"unload"}, {"enable", kAnnex}, {"disable", "-n", kParent}},
        false},
-      {"mixed", 1,
+      {"mixed",
+       1,
        {{"load"},
         {"unload"},
         {"enable", kAnnex},
@@ -85,7 +89,8 @@ const std::vector<Mix>& Mixes() {
         {"disable", "host/opt/vms/staging", "host/system/logging"},
         {"enable", "host/system/logging"}},
        false},
-      {"busy", 1,
+      {"busy",
+       1,
        {{"disable", "-w", "2", kBusy},
         {"disable", kBusy},
         {"disable", "-n", kBusy},
@@ -159,7 +164,9 @@ class StartGate {
 class Driver {
  public:
   Driver(const Options& options)
-      : options_(options), env_("HOSTSIM_DB=" + options.inside + "/host.db"), random_(options.seed) {}
+      : options_(options),
+        env_("HOSTSIM_DB=" + options.inside + "/host.db"),
+        random_(options.seed) {}
 
   int Run() {
     try {
@@ -201,7 +208,8 @@ class Driver {
   bool RunRound(int round, bool fresh) {
     std::vector<int> weights;
     for (const Mix& m : Mixes()) weights.push_back(m.weight);
-    const Mix& mix = Mixes()[std::discrete_distribution<size_t>(weights.begin(), weights.end())(random_)];
+    const Mix& mix =
+        Mixes()[std::discrete_distribution<size_t>(weights.begin(), weights.end())(random_)];
     std::string where = "round " + std::to_string(round) + " (" + mix.name + ")";
     if (fresh || mix.busy || random_() % 2 == 0) Prepare(where, mix.busy);
     size_t count = 3 + random_() % 4;
@@ -211,7 +219,8 @@ class Driver {
     std::vector<std::unique_ptr<e2e::Process>> running;
     {
       StartGate gate;
-      for (const Args& args : commands) running.emplace_back(gate.Start(options_.poolctl, args, env_));
+      for (const Args& args : commands)
+        running.emplace_back(gate.Start(options_.poolctl, args, env_));
     }
     processes_ += static_cast<int>(running.size());
     // Long enough for the waiting disable to try a few times.
@@ -223,8 +232,9 @@ class Driver {
     for (size_t i = 0; i < running.size(); ++i) {
       e2e::RunResult r = running[i]->Wait();
       if (options_.verbose) {
-        std::fprintf(stderr, "%s: %s: %d \"%s\" \"%s\"\n", where.c_str(), Shown(commands[i]).c_str(),
-                     r.status, OneLine(r.out).c_str(), OneLine(r.err).c_str());
+        std::fprintf(stderr, "%s: %s: %d \"%s\" \"%s\"\n", where.c_str(),
+                     Shown(commands[i]).c_str(), r.status, OneLine(r.out).c_str(),
+                     OneLine(r.err).c_str());
       }
       std::string wrong = concurrency::CheckOutcome(commands[i], r, definitions_);
       if (!wrong.empty()) {
@@ -295,8 +305,9 @@ std::string SelfPath() {
 // Starts this program again in a private mount namespace; its output goes
 // straight through. Returns its exit status.
 int RunInside(const e2e::SimHost& host, const std::string& definitions, char** argv) {
-  std::vector<std::string> args = {"unshare", "-m", "/bin/sh", "-c", kPrivateEtcScript, "sh",
-                                   definitions, host.dir() + "/scratch", SelfPath()};
+  std::vector<std::string> args = {"unshare",         "-m", "/bin/sh",   "-c",
+                                   kPrivateEtcScript, "sh", definitions, host.dir() + "/scratch",
+                                   SelfPath()};
   for (char** a = argv + 1; *a != nullptr; ++a) args.push_back(*a);
   args.push_back("--inside");
   args.push_back(host.dir());
@@ -367,7 +378,8 @@ bool ParseOptions(char** argv, Options& options) {
 int main(int, char** argv) {
   Options options;
   if (!ParseOptions(argv, options)) {
-    std::fprintf(stderr, "usage: concurrency_check [--rounds N] [--seed S] [--poolctl PATH] [--verbose]\n");
+    std::fprintf(stderr,
+                 "usage: concurrency_check [--rounds N] [--seed S] [--poolctl PATH] [--verbose]\n");
     return 1;
   }
   try {

@@ -67,9 +67,7 @@ std::string ParentPath(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-std::string Shown(const std::string& path) {
-  return path.empty() ? std::string("the root") : path;
-}
+std::string Shown(const std::string& path) { return path.empty() ? std::string("the root") : path; }
 
 // The memory record of the annex parent, which disable -n may have zeroed
 // and whose minimum carries the annex group's maximum while that exists.
@@ -113,11 +111,10 @@ std::string CheckDefined(const Group& group, const Definition& declared, bool is
 // The groups of a fresh host, which no command changes.
 std::string CheckBuiltIn(const Group& group) {
   static const std::set<std::string> kBuiltIn = {"", "host", "host/opt", "host/system",
-                                                  "host/user"};
+                                                 "host/user"};
   if (kBuiltIn.count(group.path) == 0) return group.path + ": group without definition";
   if (group.mem == kDefaultMem && group.cpu == kDefaultCpu) return "";
-  return Shown(group.path) + ": changed to memory " + Text(group.mem) + ", cpu " +
-         Text(group.cpu);
+  return Shown(group.path) + ": changed to memory " + Text(group.mem) + ", cpu " + Text(group.cpu);
 }
 
 }  // namespace

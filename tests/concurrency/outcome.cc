@@ -41,8 +41,9 @@ bool IsKernelError(const std::string& text) {
   size_t colon = text.find(": ");
   if (colon == std::string::npos) return false;
   std::string call = text.substr(0, colon);
-  bool knownCall = call == "KNI_Set" || call == "KNI_Get" || call == "KNI_GetInstanceListAlloc" ||
-                   (StartsWith(call, "Initialize host/") && call.find(' ', 11) == std::string::npos);
+  bool knownCall =
+      call == "KNI_Set" || call == "KNI_Get" || call == "KNI_GetInstanceListAlloc" ||
+      (StartsWith(call, "Initialize host/") && call.find(' ', 11) == std::string::npos);
   return knownCall && kStatuses.count(text.substr(colon + 2)) != 0;
 }
 
