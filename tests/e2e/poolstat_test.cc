@@ -219,6 +219,7 @@ TEST_F(PoolstatTest, JsonHasTheContentOfTheTable) {
   const std::string input = host_.WriteFile("report.json", json.out);
   const RunResult parsed =
       e2e::Run("/bin/sh", {"-c", "exec python3 \"$0\" < \"$1\"", script, input});
+  if (parsed.status == 127) GTEST_SKIP() << "no python3 here to read the JSON";
   ASSERT_EQ(parsed.status, 0) << parsed.err << json.out;
   // The odd name: its control character escaped, its stray byte replaced.
   const std::string asJson = "host/opt/odd\x01na\xef\xbf\xbdme\xc3\xa9\"\\";
