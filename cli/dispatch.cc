@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/signature.h"
 #include "kni.h"
 
 namespace {
@@ -27,18 +28,6 @@ const Command* FindCommand(const char* word) {
     if (std::strcmp(c.word, word) == 0) return &c;
   }
   return nullptr;
-}
-
-// A tool built for another kernel must not touch this one, not even for help.
-void CheckSignatureOrExit() {
-  char kernelDate[KNI_BUILD_DATE_SIZE] = {};
-  const char* toolDate = nullptr;
-  if (KNI_CheckSig(kernelDate, sizeof kernelDate, &toolDate) != ZRV_OK) {
-    kernelDate[KNI_BUILD_DATE_SIZE - 1] = '\0';
-    std::fprintf(stderr, "error: md5 signature mismatch with running zorvek built on %s, my build date: %s\n",
-                 kernelDate, toolDate != nullptr ? toolDate : "");
-    std::exit(1);
-  }
 }
 
 // Every command prints its own usage for "-h"; help is their concatenation.
@@ -64,7 +53,7 @@ void PrintUnknownCommand(const char* word) {
 }  // namespace
 
 int PoolctlMain(int argc, char** argv) {
-  CheckSignatureOrExit();
+  CheckKernelSignatureOrExit();
   // An empty vector (argc 0, which an exec with no arguments can give) has no
   // argv[1] to look at: it counts as no argument at all.
   if (argc < 2 || std::strcmp(argv[1], "-h") == 0) {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/signature.h"
 #include "kni.h"
 #include "sched/param_list.h"
 #include "sched/sched.h"
@@ -244,15 +245,8 @@ int WaitUntilEmpty(const Options& o) {
 }  // namespace
 
 int LegacyMain(int argc, char** argv) {
-  char kernelDate[KNI_BUILD_DATE_SIZE] = {};
-  const char* toolDate = nullptr;
-  if (KNI_CheckSig(kernelDate, sizeof kernelDate, &toolDate) != ZRV_OK) {
-    kernelDate[KNI_BUILD_DATE_SIZE - 1] = '\0';
-    std::fprintf(stderr,
-                 "error: md5 signature mismatch with running zorvek built on %s (my build date: %s)\n",
-                 kernelDate, toolDate != nullptr ? toolDate : "");
-    std::exit(1);
-  }
+  CheckKernelSignatureOrExit(
+      "error: md5 signature mismatch with running zorvek built on %s (my build date: %s)\n");
 
   Options o;
   int status = ParseOptions(argc, argv, o);
