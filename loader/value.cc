@@ -42,7 +42,7 @@ bool FeatureSwitchIsOn(const YAML::Node& node, const Calc::Variables&) {
 // A value read from the host goes through one of its libraries: a store or
 // switch lookup takes about 10 us, a search of a long boot command line some
 // hundreds, where a literal or an expression takes well under one.
-constexpr long kHostLookupCost = 32;
+constexpr long kHostLookupCost = 64;
 
 const TagResolver kTagResolvers[] = {
     {"!calc", ResolveCalc, CalcIsTrue, 1},
@@ -57,8 +57,8 @@ const TagResolver kTagResolvers[] = {
 // times over, each level doubling the work, so the total number of steps of
 // one outermost value is bounded as well, and so is the total of all values of
 // one file under a ResolutionBudget: many small values can each name such a
-// node. A file's budget allows some thousands of pools; real definitions stay
-// far below all three bounds.
+// node. A file's budget allows some thousands of pools of plain values, or a
+// thousand host lookups; real definitions stay far below all three bounds.
 constexpr int kMaxDepth = 64;
 constexpr long kMaxSteps = 4096;
 constexpr long kMaxFileSteps = 65536;
