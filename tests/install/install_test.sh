@@ -33,6 +33,7 @@ rows=(
     "sbin/poolctl program"
     "bin/hostsim program"
     "share/bash-completion/completions/poolctl completion/poolctl.bash"
+    "share/doc/poolctl/changelog.gz gzip"
 )
 for example in "$source"/examples/*.yaml; do
     rows+=("share/doc/poolctl/examples/${example##*/} examples/${example##*/}")
