@@ -6,22 +6,26 @@
 // After a kill the same command runs again, and the driver tells which runs
 // reach the state of a run that was never interrupted.
 //
-//   fault_check [--quick]
+//   fault_check [--quick] [--jobs N]
 //
 // --quick injects only the plain failure status and kills only before each
-// call, for slow (sanitized) builds. One line per failing case; the last two
+// call, for slow (sanitized) builds; --jobs runs N commands at once, each on
+// a host of its own (default 2). One line per failing case; the last two
 // lines sum up; exit status 0 only when nothing failed.
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/hostsim/state.h"
@@ -52,15 +56,54 @@ struct Tally {
   uint64_t failures = 0;
 };
 
+// What every worker shares: the definition set, where it lies, and what the
+// loader makes of it.
+struct Setting {
+  bool quick = false;
+  std::string definitions;  // the folder that becomes /etc/rp.d
+  std::vector<std::string> files;
+  bool privateEtc = true;
+  Definitions defs;
+};
+
+bool Prepare(SimHost& home, Setting* setting);
+
+// What one worker found.
+struct Findings {
+  std::string lines;  // one per failing case
+  Tally faults, crashes;
+  std::map<std::string, uint64_t> faultsPerCommand;
+  std::map<std::string, std::pair<uint64_t, uint64_t>> convergence;  // converged, not
+  std::map<std::string, std::string> firstDivergence;
+  uint64_t halfCreated = 0;
+
+  void Merge(const Findings& o) {
+    lines += o.lines;
+    faults.injected += o.faults.injected;
+    faults.failures += o.faults.failures;
+    crashes.injected += o.crashes.injected;
+    crashes.failures += o.crashes.failures;
+    for (const auto& [k, v] : o.faultsPerCommand) faultsPerCommand[k] += v;
+    for (const auto& [k, v] : o.convergence) {
+      convergence[k].first += v.first;
+      convergence[k].second += v.second;
+    }
+    for (const auto& [k, v] : o.firstDivergence) firstDivergence.emplace(k, v);
+    halfCreated += o.halfCreated;
+  }
+};
+
+// Runs commands on a simulated host of its own, one at a time.
 class Driver {
  public:
-  explicit Driver(bool quick) : quick_(quick) {}
+  explicit Driver(const Setting& setting) : s_(setting) {}
 
-  int Main();
+  // Every failure, every crash and the runs without either, for one command
+  // on the scenario's starting host.
+  Findings RunCommand(const Scenario& scenario, const Args& args);
 
  private:
-  bool Prepare();
-  void RunScenario(const Scenario& scenario);
+  bool StartFrom(const Scenario& scenario);
   void Baseline(const std::string& label, const Args& args);
   void FaultRuns(const std::string& label, const Args& args);
   void CrashRuns(const std::string& label, const Args& args);
@@ -70,7 +113,7 @@ class Driver {
 
   RunResult Poolctl(const Args& args) {
     bool needsEtc = args[0] == "enable" || args[0] == "disable";
-    return needsEtc ? host_.PoolctlWithDefinitions(definitions_, args) : host_.Poolctl(args);
+    return needsEtc ? host_.PoolctlWithDefinitions(s_.definitions, args) : host_.Poolctl(args);
   }
   // The host as the hostsim tool shows it, read in this process through
   // the same state library: a tool process per look would double the run
@@ -158,8 +201,7 @@ class Driver {
     std::string line = "FAIL " + label + ": " + what + ":";
     for (size_t i = 0; i < problems_.size() && i < 4; ++i) line += " [" + problems_[i] + "]";
     if (problems_.size() > 4) line += " [and " + std::to_string(problems_.size() - 4) + " more]";
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+    found_.lines += line + "\n";
     problems_.clear();
     return false;
   }
@@ -171,12 +213,9 @@ class Driver {
     return out;
   }
 
-  bool quick_;
+  const Setting& s_;
   SimHost host_;
-  std::string definitions_;
-  std::vector<std::string> files_;
-  bool privateEtc_ = true;
-  Definitions defs_;
+  const Scenario* current_ = nullptr;  // whose starting host is saved
 
   // Of the scenario and command under test.
   std::string scenario_;
@@ -186,11 +225,7 @@ class Driver {
   std::map<Call, uint64_t> traced_;
 
   std::vector<std::string> problems_;
-  Tally faults_, crashes_;
-  std::map<std::string, uint64_t> faultsPerCommand_;
-  std::map<std::string, std::pair<uint64_t, uint64_t>> convergence_;  // converged, not
-  std::map<std::string, std::string> firstDivergence_;
-  uint64_t halfCreated_ = 0;
+  Findings found_;
 };
 
 const Call kAllCalls[] = {Call::kGet,    Call::kSet,       Call::kGetInstanceListAlloc,
@@ -225,9 +260,9 @@ int64_t ListValue(const std::string& text) {
   return std::stoll(text);
 }
 
-bool Driver::Prepare() {
-  definitions_ = host_.dir() + "/rp.d";
-  mkdir(definitions_.c_str(), 0755);
+bool Prepare(SimHost& home, Setting* setting) {
+  setting->definitions = home.dir() + "/rp.d";
+  mkdir(setting->definitions.c_str(), 0755);
   for (const char* name : {"system.yaml", "vms.yaml", "annex.yaml"}) {
     std::string text;
     FILE* f = std::fopen((std::string(SOURCE_DIR) + "/examples/" + name).c_str(), "rb");
@@ -238,28 +273,27 @@ bool Driver::Prepare() {
     char buf[4096];
     for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
     std::fclose(f);
-    files_.push_back(host_.WriteFile(std::string("rp.d/") + name, text));
+    setting->files.push_back(home.WriteFile(std::string("rp.d/") + name, text));
   }
   Args mark = {"mark"};
-  mark.insert(mark.end(), files_.begin(), files_.end());
-  Sim(mark);
+  mark.insert(mark.end(), setting->files.begin(), setting->files.end());
+  if (home.Hostsim(mark).status != 0) return false;
 
   // The pools as the loader resolves them on the default host; only the
   // annex flag is not listed.
-  Sim({"init"});
   Args list = {"list", "-v"};
-  list.insert(list.end(), files_.begin(), files_.end());
-  RunResult csv = host_.Poolctl(list);
+  list.insert(list.end(), setting->files.begin(), setting->files.end());
+  RunResult csv = home.Poolctl(list);
   list.erase(list.begin() + 1);
-  RunResult table = host_.Poolctl(list);
+  RunResult table = home.Poolctl(list);
   if (csv.status != 0 || table.status != 0) {
     std::printf("poolctl list fails on the examples: %s\n", (csv.err + table.err).c_str());
     return false;
   }
-  defs_.listing = table.out;
-  defs_.listingHeader = table.out.substr(0, table.out.find('\n') + 1);
+  setting->defs.listing = table.out;
+  setting->defs.listingHeader = table.out.substr(0, table.out.find('\n') + 1);
   std::set<std::string> annexes;
-  for (const std::string& file : files_) {
+  for (const std::string& file : setting->files) {
     for (const YAML::Node& pool : YAML::LoadFile(file)) {
       std::string name = pool["name"].as<std::string>();
       if (name.compare(0, 5, "host/") != 0) name = "host/opt/" + name;
@@ -280,22 +314,22 @@ bool Driver::Prepare() {
     p.annex = annexes.count(p.name) != 0;
     p.mem = {ListValue(f[2]), ListValue(f[3]), ListValue(f[5]), ListValue(f[4])};
     p.cpu = {ListValue(f[6]), ListValue(f[7]), ListValue(f[8]), -1};
-    defs_.pools.push_back(p);
+    setting->defs.pools.push_back(p);
   }
 
   // /etc/rp.d is read in the directory's own order; its first file reads
   // the host facts.
-  if (DIR* dir = opendir(definitions_.c_str())) {
+  if (DIR* dir = opendir(setting->definitions.c_str())) {
     while (dirent* e = readdir(dir)) {
       if (e->d_type == DT_REG && e->d_name[0] != '.') {
-        defs_.firstInstalledFile = std::string("/etc/rp.d/") + e->d_name;
+        setting->defs.firstInstalledFile = std::string("/etc/rp.d/") + e->d_name;
         break;
       }
     }
     closedir(dir);
   }
-  privateEtc_ = host_.PoolctlWithDefinitions(definitions_, {"list"}).status != e2e::kNoPrivateEtc;
-  if (!privateEtc_) std::printf("no private /etc here: enable and disable are not run\n");
+  setting->privateEtc = home.PoolctlWithDefinitions(setting->definitions, {"list"}).status != e2e::kNoPrivateEtc;
+  if (!setting->privateEtc) std::printf("no private /etc here: enable and disable are not run\n");
   return true;
 }
 
@@ -303,7 +337,7 @@ void Driver::Baseline(const std::string& label, const Args& args) {
   host_.RestoreState(scenario_);
   Sim({"trace", "on"});
   RunResult r = Poolctl(args);
-  clean_ = RunModel(defs_, start_, args, Injection());
+  clean_ = RunModel(s_.defs, start_, args, Injection());
   CompareOutcome(r, clean_);
   CompareHost(clean_.groups);
   CheckHost(true);
@@ -326,7 +360,7 @@ void Driver::Baseline(const std::string& label, const Args& args) {
       break;
     }
   }
-  Report(label, "without faults", &faults_);
+  Report(label, "without faults", &found_.faults);
 }
 
 bool Driver::FaultRun(const std::string& label, const Args& args, Call call, uint64_t skip,
@@ -339,7 +373,7 @@ bool Driver::FaultRun(const std::string& label, const Args& args, Call call, uin
   Look look = Inspect();
   bool unused = look.rulesLeft != 0;
   Injection injection{Injection::kFail, call, skip, status};
-  Outcome want = RunModel(defs_, start_, args, injection);
+  Outcome want = RunModel(s_.defs, start_, args, injection);
   std::string what = std::string(CallName(call)) + " #" + std::to_string(skip + 1) + " fails with " +
                      StatusWord(status);
   if (unused != !want.fired) {
@@ -347,18 +381,18 @@ bool Driver::FaultRun(const std::string& label, const Args& args, Call call, uin
                                : "the command made more such calls than expected");
   }
   if (!unused) {
-    ++faults_.injected;
-    ++faultsPerCommand_[args[0]];
+    ++found_.faults.injected;
+    ++found_.faultsPerCommand[args[0]];
     CompareOutcome(r, want);
     CheckLook(look, &want.groups, true);
   }
-  Report(label, what, &faults_);
+  Report(label, what, &found_.faults);
   return !unused;
 }
 
 void Driver::FaultRuns(const std::string& label, const Args& args) {
   std::vector<uint32_t> statuses = {kFailure};
-  if (!quick_) {
+  if (!s_.quick) {
     for (uint32_t s : SpecialStatuses(args[0])) statuses.push_back(s);
   }
   for (Call call : kAllCalls) {
@@ -382,7 +416,7 @@ void Driver::FaultRuns(const std::string& label, const Args& args) {
 // new group's CPU record, and either a new group's memory record or the one
 // it was to get: accepted, and counted.
 void Driver::WhollyThere(const Groups& crashed, const Groups& start, const Groups& end) {
-  for (const Pool& pool : defs_.pools) {
+  for (const Pool& pool : s_.defs.pools) {
     auto g = crashed.find(pool.name);
     if (g == crashed.end()) continue;
     auto same = [&](const Groups& groups) {
@@ -395,7 +429,7 @@ void Driver::WhollyThere(const Groups& crashed, const Groups& start, const Group
     bool created = s == start.end() || s->second.id != g->second.id;
     if (created && g->second.cpu == kNewCpu &&
         (g->second.mem == kNewMem || g->second.mem == pool.mem)) {
-      ++halfCreated_;
+      ++found_.halfCreated;
       continue;
     }
     problems_.push_back("group " + pool.name + " is not wholly there");
@@ -410,8 +444,8 @@ void Driver::CrashRun(const std::string& label, const Args& args, Call call, uin
   });
   RunResult r = Poolctl(args);
   Injection injection{after ? Injection::kCrashAfter : Injection::kCrashBefore, call, skip, 0};
-  Outcome want = RunModel(defs_, start_, args, injection);
-  ++crashes_.injected;
+  Outcome want = RunModel(s_.defs, start_, args, injection);
+  ++found_.crashes.injected;
   Expect("exit status", std::to_string(r.status), std::to_string(kKilled));
   // What a user finds after the kill, through the tool itself.
   CheckHost(false);
@@ -425,60 +459,70 @@ void Driver::CrashRun(const std::string& label, const Args& args, Call call, uin
   if (Inspect().rulesLeft != 0) problems_.push_back("the crash rule is still there");
   // Once more, undisturbed.
   RunResult again = Poolctl(args);
-  Outcome rerun = RunModel(defs_, want.groups, args, Injection());
+  Outcome rerun = RunModel(s_.defs, want.groups, args, Injection());
   CompareOutcome(again, rerun);
   CheckLook(Inspect(), &rerun.groups, true);
   bool converges = WithoutIds(rerun.groups) == WithoutIds(clean_.groups);
-  auto& tally = convergence_[Join(args)];
+  auto& tally = found_.convergence[Join(args)];
   (converges ? tally.first : tally.second)++;
   std::string what = std::string("killed ") + (after ? "after " : "before ") + CallName(call) +
                      " #" + std::to_string(skip + 1);
-  if (!converges && firstDivergence_.count(Join(args)) == 0) {
-    firstDivergence_[Join(args)] = scenario_ + ", " + what;
-  }
-  Report(label, what, &crashes_);
+  if (!converges) found_.firstDivergence.emplace(Join(args), scenario_ + ", " + what);
+  Report(label, what, &found_.crashes);
 }
 
 void Driver::CrashRuns(const std::string& label, const Args& args) {
   for (Call call : {Call::kGet, Call::kSet, Call::kGetInstanceListAlloc}) {
     for (uint64_t k = 0; k < traced_[call]; ++k) {
       CrashRun(label, args, call, k, false);
-      if (!quick_) CrashRun(label, args, call, k, true);
+      if (!s_.quick) CrashRun(label, args, call, k, true);
     }
   }
 }
 
-void Driver::RunScenario(const Scenario& scenario) {
+// Makes the scenario's starting host and saves it, unless it is saved
+// already.
+bool Driver::StartFrom(const Scenario& scenario) {
+  if (current_ == &scenario) return true;
+  current_ = nullptr;
   scenario_ = scenario.name;
   Sim({"init"});
   for (const Args& args : scenario.setup) {
     RunResult r = Poolctl(args);
     if (r.status != 0) {
-      std::printf("FAIL %s: set-up poolctl %s: %s\n", scenario.name, Join(args).c_str(),
-                  r.err.c_str());
-      ++faults_.failures;
-      return;
+      problems_.push_back("set-up poolctl " + Join(args) + ": " + r.err);
+      return false;
     }
   }
   Sim({"leaks", "--clear"});
-  if (!ReadGroups(&start_)) return;
+  if (!ReadGroups(&start_)) return false;
   maxStartId_ = MaxId(start_);
   host_.SaveState(scenario_);
-  for (const Args& args : scenario.commands) {
-    if ((args[0] == "enable" || args[0] == "disable") && !privateEtc_) continue;
-    std::string label = scenario_ + ": poolctl " + Join(args);
+  current_ = &scenario;
+  return true;
+}
+
+Findings Driver::RunCommand(const Scenario& scenario, const Args& args) {
+  found_ = Findings();
+  std::string label = std::string(scenario.name) + ": poolctl " + Join(args);
+  if (StartFrom(scenario)) {
     Baseline(label, args);
     FaultRuns(label, args);
     CrashRuns(label, args);
   }
+  Report(label, "starting host", &found_.faults);
+  return found_;
 }
 
-int Driver::Main() {
+int Main(bool quick, unsigned jobs) {
   auto began = std::chrono::steady_clock::now();
-  if (!Prepare()) return 2;
-  Args files = files_;
-  auto with = [&](Args args, bool withFiles) {
-    if (withFiles) args.insert(args.end(), files.begin(), files.end());
+  SimHost home;
+  Setting setting;
+  setting.quick = quick;
+  if (!Prepare(home, &setting)) return 2;
+  const Args& files = setting.files;
+  auto with = [&](Args args) {
+    args.insert(args.end(), files.begin(), files.end());
     return args;
   };
   // Each starting host a real one meets: a fresh host, the definitions
@@ -486,12 +530,12 @@ int Driver::Main() {
   const Scenario scenarios[] = {
       {"fresh host",
        {},
-       {with({"list"}, true), with({"load"}, true), with({"unload"}, true),
+       {with({"list"}), with({"load"}), with({"unload"}),
         {"enable", "host/opt/vms", "host/opt/vms/gold"},
         {"disable", "host/opt/vms/bronze"}}},
       {"after load",
-       {with({"load"}, true)},
-       {with({"load"}, true), with({"unload"}, true),
+       {with({"load"})},
+       {with({"load"}), with({"unload"}),
         {"enable", "host/opt/vms/staging", "host/opt/vms/burst"},
         {"disable", "-n", "host/opt/vms/gold", "host/opt/vms/bronze"},
         {"disable", "-w", "5", "host/opt/vms/bronze", "host/system/logging"},
@@ -499,52 +543,84 @@ int Driver::Main() {
         {"-g", "host/opt/vms/gold", "-i", "-m", "4096"},
         {"-g", "host/system/logging", "-w", "1", "-m", "128"}}},
       {"annex enabled",
-       {with({"load"}, true), {"enable", "host/opt/vms/burst"}},
-       {with({"unload"}, true),
+       {with({"load"}), {"enable", "host/opt/vms/burst"}},
+       {with({"unload"}),
         {"disable", "host/opt/vms/burst", "host/opt/vms/bronze"},
         {"disable", "-n", "-w", "5", "host/opt/vms/burst"},
         {"enable", "host/opt/vms/burst"}}},
       {"disabled with -n",
-       {with({"load"}, true), {"enable", "host/opt/vms/burst"},
+       {with({"load"}), {"enable", "host/opt/vms/burst"},
         {"disable", "-n", "host/opt/vms", "host/opt/vms/gold"}},
-       {{"enable", "host/opt/vms", "host/opt/vms/gold"}, with({"load", "-q"}, true),
-        with({"unload"}, true)}},
+       {{"enable", "host/opt/vms", "host/opt/vms/gold"}, with({"load", "-q"}),
+        with({"unload"})}},
   };
-  for (const Scenario& s : scenarios) RunScenario(s);
+  struct Item {
+    const Scenario* scenario;
+    const Args* args;
+  };
+  std::vector<Item> items;
+  for (const Scenario& s : scenarios) {
+    for (const Args& args : s.commands) {
+      bool needsEtc = args[0] == "enable" || args[0] == "disable";
+      if (!needsEtc || setting.privateEtc) items.push_back({&s, &args});
+    }
+  }
+  // Workers take the next command; its findings keep their place.
+  std::vector<Findings> findings(items.size());
+  std::atomic<size_t> next{0};
+  std::vector<std::thread> workers;
+  for (unsigned j = 0; j < jobs; ++j) {
+    workers.emplace_back([&] {
+      Driver driver(setting);
+      for (size_t i; (i = next++) < items.size();) {
+        findings[i] = driver.RunCommand(*items[i].scenario, *items[i].args);
+      }
+    });
+  }
+  for (std::thread& w : workers) w.join();
+  Findings all;
+  for (const Findings& f : findings) all.Merge(f);
 
-  for (const auto& [command, count] : faultsPerCommand_) {
+  std::printf("%s", all.lines.c_str());
+  for (const auto& [command, count] : all.faultsPerCommand) {
     std::printf("faults injected into %s: %llu\n", command.c_str(),
                 static_cast<unsigned long long>(count));
   }
-  for (const auto& [command, tally] : convergence_) {
+  for (const auto& [command, tally] : all.convergence) {
     std::printf("after a kill, poolctl %s converges %llu, does not %llu%s%s\n", command.c_str(),
                 static_cast<unsigned long long>(tally.first),
-                static_cast<unsigned long long>(tally.second),
-                tally.second ? "; first: " : "",
-                tally.second ? firstDivergence_[command].c_str() : "");
+                static_cast<unsigned long long>(tally.second), tally.second ? "; first: " : "",
+                tally.second ? all.firstDivergence[command].c_str() : "");
   }
   std::printf("groups killed half-way through their creation: %llu\n",
-              static_cast<unsigned long long>(halfCreated_));
+              static_cast<unsigned long long>(all.halfCreated));
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   std::printf("run time %.1f s\n", seconds);
   std::printf("RELIABILITY faults %llu failures %llu\n",
-              static_cast<unsigned long long>(faults_.injected),
-              static_cast<unsigned long long>(faults_.failures));
+              static_cast<unsigned long long>(all.faults.injected),
+              static_cast<unsigned long long>(all.faults.failures));
   std::printf("RELIABILITY crashes %llu failures %llu\n",
-              static_cast<unsigned long long>(crashes_.injected),
-              static_cast<unsigned long long>(crashes_.failures));
-  return faults_.failures == 0 && crashes_.failures == 0 ? 0 : 1;
+              static_cast<unsigned long long>(all.crashes.injected),
+              static_cast<unsigned long long>(all.crashes.failures));
+  return all.faults.failures == 0 && all.crashes.failures == 0 ? 0 : 1;
 }
 
 }  // namespace
 }  // namespace faults
 
 int main(int argc, char** argv) {
-  bool quick = argc == 2 && std::strcmp(argv[1], "--quick") == 0;
-  if (argc > 2 || (argc == 2 && !quick)) {
-    std::fprintf(stderr, "usage: fault_check [--quick]\n");
-    return 2;
+  bool quick = false;
+  unsigned jobs = 2;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--quick") == 0) {
+      quick = true;
+    } else if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
+      jobs = static_cast<unsigned>(std::atoi(argv[++i]));
+    } else {
+      std::fprintf(stderr, "usage: fault_check [--quick] [--jobs N]\n");
+      return 2;
+    }
   }
-  return faults::Driver(quick).Main();
+  return faults::Main(quick, jobs);
 }
