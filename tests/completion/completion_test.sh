@@ -161,6 +161,10 @@ case $status in
 *) failures=$((failures + 1)) ;;
 esac
 
+# poolctl ran for the pool names; it must have destroyed every list it made.
+leaks=$("$hostsim" leaks)
+[[ $leaks == 0 ]] || { echo "FAIL: $leaks kernel parameter list(s) leaked"; failures=$((failures + 1)); }
+
 if ((failures > 0)); then
     echo "$failures completion case(s) failed"
     exit 1
