@@ -40,14 +40,16 @@ bool FeatureSwitchIsOn(const YAML::Node& node, const Calc::Variables&) {
 }
 
 // A value read from the host goes through one of its libraries: a store or
-// switch lookup takes about 10 us, a search of a long boot command line some
-// hundreds, where a literal or an expression takes well under one.
+// switch lookup takes about 10 us, where a literal or an expression takes well
+// under one. A boot option compiles two regular expressions and searches the
+// command line with each: about 200 us, some milliseconds in a sanitized build.
 constexpr long kHostLookupCost = 64;
+constexpr long kBootOptionCost = 256;
 
 const TagResolver kTagResolvers[] = {
     {"!calc", ResolveCalc, CalcIsTrue, 1},
     {"!config", ResolveConfigNumber, ResolveConfigBool, kHostLookupCost},
-    {"!bootOption", ResolveBootOption, BootOptionIsTrue, kHostLookupCost},
+    {"!bootOption", ResolveBootOption, BootOptionIsTrue, kBootOptionCost},
     {"!fss", FeatureSwitchNumber, FeatureSwitchIsOn, kHostLookupCost},
 };
 
@@ -57,8 +59,9 @@ const TagResolver kTagResolvers[] = {
 // times over, each level doubling the work, so the total number of steps of
 // one outermost value is bounded as well, and so is the total of all values of
 // one file under a ResolutionBudget: many small values can each name such a
-// node. A file's budget allows some thousands of pools of plain values, or a
-// thousand host lookups; real definitions stay far below all three bounds.
+// node. A file's budget allows some thousands of pools of plain values, a
+// thousand store or switch lookups, or 255 boot options; real definitions stay
+// far below all three bounds.
 constexpr int kMaxDepth = 64;
 constexpr long kMaxSteps = 4096;
 constexpr long kMaxFileSteps = 65536;

@@ -99,6 +99,12 @@ std::string Lookups(int n) {
 TEST(ResolveNumber, HostLookupsWeighMore) {
   EXPECT_EQ(Number(Lookups(63)), "1.000000");
   EXPECT_EQ(Number(Lookups(64)), "yaml-cpp: error at line 1, column 888: value too complex");
+  const std::string boot = "!bootOption {key: b, default: 1}";
+  std::string fifteen = "!calc {";
+  for (int i = 0; i < 15; ++i) fifteen += "b" + std::to_string(i) + ": " + boot + ", ";
+  EXPECT_EQ(Number(fifteen + "'=': 1}"), "1.000000");
+  EXPECT_EQ(Number(fifteen + "b15: " + boot + ", '=': 1}"),
+            "yaml-cpp: error at line 1, column 591: value too complex");
 }
 
 // Level 10 of the fan-out takes 2047 steps: 32 values of it fit one file's
