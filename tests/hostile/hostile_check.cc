@@ -116,6 +116,13 @@ class Driver {
   int Run() {
     const std::string groups = Groups();
     for (const Case& c : cases_) RunCase(c, groups);
+    // No case reaches the kernel's parameter lists, so none may be left over.
+    const e2e::RunResult leaks = host_.Hostsim({"leaks"});
+    if (leaks.out != "0\n") {
+      std::printf("FAIL parameter lists left undestroyed: %s\n",
+                  Shown(leaks.out + leaks.err).c_str());
+      ++failures_;
+    }
     std::printf("slowest %s %.3f s (bound %.0f s)\n", slowest_.c_str(), slowestSeconds_,
                 kBoundSeconds);
     std::printf("RELIABILITY inputs %zu failures %d\n", cases_.size() + broken_, failures_);
