@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "loader/definition_text.h"
 #include "loader/load_internal.h"
 #include "platform/hostsim/hostsim_testing.h"
 #include "platform/hostsim/state.h"
@@ -58,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Loader::ResourcePools pools;
   try {
     Loader::internal::AppendPools(
-        YAML::Load(std::string(reinterpret_cast<const char*>(data), size)), pools);
+        Loader::internal::ParseDefinitionText(std::string(reinterpret_cast<const char*>(data), size)),
+        pools);
   } catch (const std::exception&) {
     // The loader turns every such failure into a definition error of the file.
     return 0;

@@ -49,6 +49,9 @@ ResourcePoolImpl::ResourcePoolImpl(const YAML::Node& node) {
     const std::string_view key = text;
     if (key == "name"sv) {
       name = value.as<std::string>();
+      // The kernel takes group paths as C strings: a name holding a NUL
+      // ("vm\0x") would reach it cut short and act on another pool's group.
+      if (name.find('\0') != std::string::npos) throw Exception(value.Mark(), "invalid rp name");
     } else if (key == "mem"sv) {
       mem.min = mem.max = MemField(value, facts);
     } else if (key == "memMin"sv) {

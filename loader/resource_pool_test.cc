@@ -60,6 +60,8 @@ TEST(ResourcePool, FromMap) {
       {"{name: a, annex: yes, isEnabled: yes}", at + "1: Cannot enable annex by default"},
       {"{name: a, isEnabled: yes, annex: yes}", at + "1: Cannot enable annex by default"},
       {"{name: [a]}", at + "8: bad conversion"},
+      {"{name: \"vm\\0x\"}", at + "8: invalid rp name"},
+      {"{name: \"\\0\"}", at + "8: invalid rp name"},
       {"{[name]: a}", at + "2: bad conversion"},
   };
   for (const auto& [yaml, pool] : cases) EXPECT_EQ(Pool(yaml), pool) << yaml;

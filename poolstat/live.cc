@@ -29,9 +29,6 @@ Allocation ReadAllocation(Sched::GroupId id) {
 }  // namespace
 
 std::optional<Allocation> ReadGroup(const std::string& path) {
-  // The kernel takes the path as a C string: a name holding a NUL would
-  // be read as a shorter path, naming some other group.
-  if (path.find('\0') != std::string::npos) return std::nullopt;
   return UnlessNotFound([&] { return ReadAllocation(Sched::GroupPathToId(path)); });
 }
 
