@@ -11,6 +11,35 @@
 #include "loader/exception.h"
 
 namespace Loader {
+
+size_t Utf8SequenceLength(const std::string& text, size_t i) {
+  const auto byte = [&](size_t k) {
+    return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u;
+  };
+  const unsigned lead = byte(i);
+  if (lead < 0x80) return 1;
+  size_t length;
+  unsigned low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+  for (size_t k = 2; k < length; ++k) {
+    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+  }
+  return length;
+}
+
 namespace internal {
 namespace {
 
@@ -64,36 +93,6 @@ bool DecodedAsWide(const std::string& text) {
   return (byte(0) == 0xFE && byte(1) == 0xFF) || (byte(0) == 0xFF && byte(1) == 0xFE);
 }
 
-// The length of the well-formed UTF-8 sequence at text[i], or 0. Overlong
-// forms, surrogates and code points past U+10FFFF are ill-formed.
-size_t SequenceLength(const std::string& text, size_t i) {
-  const auto byte = [&](size_t k) {
-    return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u;
-  };
-  const unsigned lead = byte(i);
-  if (lead < 0x80) return 1;
-  size_t length;
-  unsigned low = 0x80, high = 0xBF;  // the range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
-  for (size_t k = 2; k < length; ++k) {
-    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
-  }
-  return length;
-}
-
 // Positions as the library counts them: lines end at a line feed, columns
 // count bytes, and a leading byte-order mark takes no column.
 YAML::Mark MarkAt(const std::string& text, size_t offset) {
@@ -131,7 +130,7 @@ bool ReadDefinitionText(const std::string& path, std::string& text) {
 void CheckUtf8(const std::string& text) {
   if (DecodedAsWide(text)) return;
   for (size_t i = 0; i < text.size();) {
-    const size_t length = SequenceLength(text, i);
+    const size_t length = Utf8SequenceLength(text, i);
     if (length == 0) throw Exception(MarkAt(text, i), "invalid UTF-8");
     i += length;
   }

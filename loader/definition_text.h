@@ -9,6 +9,12 @@
 #include "yaml-cpp/yaml.h"
 
 namespace Loader {
+
+// The length of the well-formed UTF-8 sequence at text[at], or 0 when none
+// begins there. Overlong forms, surrogates and code points past U+10FFFF are
+// ill-formed.
+size_t Utf8SequenceLength(const std::string& text, size_t at);
+
 namespace internal {
 
 // The installed mark; Linux keeps user-defined attributes in the "user."

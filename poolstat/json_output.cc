@@ -4,39 +4,11 @@
 #include <cstdio>
 #include <string>
 
+#include "loader/definition_text.h"
 #include "poolstat/output.h"
 
 namespace Poolstat {
 namespace {
-
-// The length of the well-formed UTF-8 sequence at text[at], or 0 when the
-// byte there does not begin one. Overlong forms, surrogates and values above
-// U+10FFFF are not well-formed.
-size_t Utf8SequenceLength(const std::string& text, size_t at) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() - at < length) return 0;
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (size_t i = 2; i < length; ++i) {
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  }
-  return length;
-}
 
 std::string Bool(bool value) { return value ? "true" : "false"; }
 
@@ -95,7 +67,7 @@ std::string JsonString(const std::string& text) {
       out += escape;
     } else if (c < 0x80) {
       out += static_cast<char>(c);
-    } else if (const size_t length = Utf8SequenceLength(text, i)) {
+    } else if (const size_t length = Loader::Utf8SequenceLength(text, i)) {
       out.append(text, i, length);
       i += length;
       continue;
