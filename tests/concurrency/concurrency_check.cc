@@ -283,18 +283,6 @@ class Driver {
   int failures_ = 0;
 };
 
-// Mounts an overlay over /etc with the definitions bound on /etc/rp.d, then
-// runs the rest of the command line there.
-const char kPrivateEtcScript[] =
-    "set -eu\n"
-    "definitions=$1 scratch=$2; shift 2\n"
-    "mkdir -p $scratch/upper $scratch/work\n"
-    "mount -t overlay overlay -o lowerdir=/etc,upperdir=$scratch/upper,workdir=$scratch/work /etc"
-    " 2>/dev/null || exit 77\n"
-    "rm -rf /etc/rp.d && mkdir /etc/rp.d || exit 77\n"
-    "mount --bind $definitions /etc/rp.d 2>/dev/null || exit 77\n"
-    "exec \"$@\"\n";
-
 std::string SelfPath() {
   char path[4096];
   ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -305,8 +293,10 @@ std::string SelfPath() {
 // Starts this program again in a private mount namespace; its output goes
 // straight through. Returns its exit status.
 int RunInside(const e2e::SimHost& host, const std::string& definitions, char** argv) {
-  std::vector<std::string> args = {"unshare",         "-m", "/bin/sh",   "-c",
-                                   kPrivateEtcScript, "sh", definitions, host.dir() + "/scratch",
+  std::vector<std::string> args = {"unshare",   "-m",
+                                   "/bin/sh",   "-c",
+                                   e2e::kPrivateEtcScript, "sh",
+                                   definitions, host.dir() + "/scratch",
                                    SelfPath()};
   for (char** a = argv + 1; *a != nullptr; ++a) args.push_back(*a);
   args.push_back("--inside");

@@ -20,6 +20,17 @@
 extern char** environ;
 
 namespace e2e {
+
+const char kPrivateEtcScript[] =
+    "set -eu\n"
+    "definitions=$1 scratch=$2; shift 2\n"
+    "mkdir -p $scratch/upper $scratch/work\n"
+    "mount -t overlay overlay -o lowerdir=/etc,upperdir=$scratch/upper,workdir=$scratch/work /etc"
+    " 2>/dev/null || exit 77\n"
+    "rm -rf /etc/rp.d && mkdir /etc/rp.d || exit 77\n"
+    "mount --bind $definitions /etc/rp.d 2>/dev/null || exit 77\n"
+    "exec \"$@\"\n";
+
 namespace {
 
 [[noreturn]] void Fail(const std::string& what) {
@@ -40,17 +51,6 @@ std::vector<std::string> MergedEnv(const std::vector<std::string>& extra) {
   return env;
 }
 
-// An overlay over /etc in a new mount namespace, with the definitions folder
-// bound on /etc/rp.d inside it.
-const char kPrivateEtcScript[] =
-    "set -eu\n"
-    "definitions=$1 scratch=$2; shift 2\n"
-    "mkdir -p $scratch/upper $scratch/work\n"
-    "mount -t overlay overlay -o lowerdir=/etc,upperdir=$scratch/upper,workdir=$scratch/work /etc"
-    " 2>/dev/null || exit 77\n"
-    "rm -rf /etc/rp.d && mkdir /etc/rp.d || exit 77\n"
-    "mount --bind $definitions /etc/rp.d 2>/dev/null || exit 77\n"
-    "exec \"$@\"\n";
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
   return ::remove(path);

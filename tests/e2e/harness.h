@@ -12,6 +12,12 @@ namespace e2e {
 
 constexpr int kNoPrivateEtc = 77;
 
+// sh -c script, arguments DEFINITIONS SCRATCH COMMAND...: run in a new mount
+// namespace, mounts an overlay over /etc (its layers in SCRATCH) with the
+// folder DEFINITIONS bound on /etc/rp.d, then runs COMMAND there. Exits with
+// kNoPrivateEtc where this machine does not allow it.
+extern const char kPrivateEtcScript[];
+
 struct RunResult {
   int status = -1;  // exit status; 128 + signal number when killed by a signal
   std::string out;  // standard output
