@@ -601,11 +601,15 @@ std::vector<std::string> State::Problems() {
 
 namespace {
 
-bool ValidRecord(const Allocation& a, int64_t lo, int64_t hi) {
+// Setting a record keeps its maximum at or above its minimum, but raising a
+// memory minimum (an annex reservation, also in a parent disabled to 0,0)
+// moves the maximum only by its own amount: a memory maximum may then lie
+// below the minimum.
+bool ValidRecord(const Allocation& a, int64_t lo, int64_t hi, bool maxBelowMin) {
   for (int64_t v : {a.min, a.max, a.shares, a.minLimit}) {
     if (v < lo || v > hi) return false;
   }
-  return a.min >= 0 && (a.max == -1 || a.max >= a.min);
+  return a.min >= 0 && (a.max == -1 || a.max >= (maxBelowMin ? 0 : a.min));
 }
 
 std::string RecordText(const Allocation& a) {
@@ -645,10 +649,10 @@ void State::GroupProblems(std::vector<std::string>* problems) {
     if (g.id >= nextId) problem(g, "id not below the next id " + std::to_string(nextId));
   }
   for (const auto& [id, g] : byId) {
-    if (!ValidRecord(g.mem, INT64_MIN, INT64_MAX)) {
+    if (!ValidRecord(g.mem, INT64_MIN, INT64_MAX, true)) {
       problem(g, "invalid memory record " + RecordText(g.mem));
     }
-    if (!ValidRecord(g.cpu, INT32_MIN, INT32_MAX)) {
+    if (!ValidRecord(g.cpu, INT32_MIN, INT32_MAX, false)) {
       problem(g, "invalid cpu record " + RecordText(g.cpu));
     }
     if (!g.parent) {

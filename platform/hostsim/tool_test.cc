@@ -171,8 +171,10 @@ TEST_F(ToolTest, CheckReportsEveryBrokenInvariant) {
       {"UPDATE host SET next_group_id = 4", "group 4 (host/user): id not below the next id 4\n"},
       {"UPDATE groups SET mem_min = -1 WHERE id = 2",
        "group 2 (host/system): invalid memory record -1,-1,-1,-1\n"},
-      {"UPDATE groups SET mem_min = 10, mem_max = 9 WHERE id = 2",
-       "group 2 (host/system): invalid memory record 10,9,-1,-1\n"},
+      {"UPDATE groups SET mem_max = -2 WHERE id = 2",
+       "group 2 (host/system): invalid memory record 0,-2,-1,-1\n"},
+      {"UPDATE groups SET cpu_min = 10, cpu_max = 9 WHERE id = 2",
+       "group 2 (host/system): invalid cpu record 10,9,1000,-1\n"},
       {"UPDATE groups SET cpu_max = 2147483648 WHERE id = 2",
        "group 2 (host/system): invalid cpu record 0,2147483648,1000,-1\n"},
       {"UPDATE groups SET cpu_max = 'x' WHERE id = 2",
@@ -190,6 +192,11 @@ TEST_F(ToolTest, CheckReportsEveryBrokenInvariant) {
         << c.sql;
   }
   Ok({"init"});
+  EXPECT_EQ(Ok({"check"}), "ok\n");
+  // What enabling an annex pool leaves in a parent disabled with -n: the
+  // kernel raised the minimum and left the maximum at 0.
+  Sql("UPDATE groups SET mem_min = 100, mem_max = 0, mem_shares = 0, mem_min_limit = 0"
+      " WHERE id = 2");
   EXPECT_EQ(Ok({"check"}), "ok\n");
 }
 
