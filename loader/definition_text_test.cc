@@ -1,18 +1,16 @@
 #include "loader/definition_text.h"
 
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 #include <system_error>
 
 #include "gtest/gtest.h"
 #include "loader/exception.h"
+#include "loader/testing.h"
 
 namespace {
 
@@ -61,28 +59,8 @@ TEST(CheckUtf8, WellFormedOrFirstBadByte) {
   for (const auto& [text, result] : cases) EXPECT_EQ(Utf8(text), result) << text;
 }
 
-class ReadDefinitionText : public testing::Test {
+class ReadDefinitionText : public loader_testing::DefinitionFolderTest {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/definition-text-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-  }
-  void TearDown() override { EXPECT_EQ(system(("rm -rf '" + dir_ + "'").c_str()), 0); }
-
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-  std::string Write(const std::string& name, const std::string& text, bool marked = true) {
-    const std::string path = Path(name);
-    std::ofstream(path, std::ios::binary) << text;
-    if (marked) Mark(path);
-    return path;
-  }
-
-  static void Mark(const std::string& path) {
-    EXPECT_EQ(setxattr(path.c_str(), Loader::internal::kInstalledAttribute, "\x01", 1, 0), 0);
-  }
-
   // The text read, "not installed", or the error's text.
   static std::string Read(const std::string& path) {
     try {
@@ -92,8 +70,6 @@ class ReadDefinitionText : public testing::Test {
       return e.what();
     }
   }
-
-  std::string dir_;
 };
 
 TEST_F(ReadDefinitionText, OnlyMarkedRegularFilesWithinTheCap) {
@@ -109,7 +85,7 @@ TEST_F(ReadDefinitionText, OnlyMarkedRegularFilesWithinTheCap) {
       {Path("link"), "- name: a\n"},
       {Write("largest", largest), largest},
       {Write("larger", largest + "\n"), "file larger than 256 KiB"},
-      {Write("unmarked", "- name: a\n", false), "not installed"},
+      {Write("unmarked", "- name: a\n", ""), "not installed"},
       {Path("missing"), "No such file or directory"},
       {Path("dir"), "Is a directory"},
       // Opening a FIFO for reading would wait for a writer without O_NONBLOCK.

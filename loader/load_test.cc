@@ -1,39 +1,19 @@
 #include "loader/load.h"
 
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "gtest/gtest.h"
 #include "loader/exception.h"
 #include "loader/load_internal.h"
+#include "loader/testing.h"
 
 namespace {
 
-class LoadTest : public testing::Test {
+class LoadTest : public loader_testing::DefinitionFolderTest {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/load-test-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-  }
-  void TearDown() override { EXPECT_EQ(system(("rm -rf '" + dir_ + "'").c_str()), 0); }
-
-  // Writes a file with the given value of the installed mark (none if empty).
-  std::string Write(const std::string& name, const std::string& text,
-                    const std::string& mark = "\x01") {
-    const std::string path = dir_ + "/" + name;
-    std::ofstream(path) << text;
-    if (!mark.empty()) {
-      EXPECT_EQ(setxattr(path.c_str(), "user.lumen.installed", mark.data(), mark.size(), 0), 0);
-    }
-    return path;
-  }
-
   // The pool names, or the error text.
   std::string Load(const std::vector<std::string>& paths, bool reverse = false) {
     try {
@@ -44,8 +24,6 @@ class LoadTest : public testing::Test {
       return e.what();
     }
   }
-
-  std::string dir_;
 };
 
 TEST_F(LoadTest, DefinitionFilesAreRegularFilesWithoutDot) {
@@ -102,7 +80,7 @@ TEST_F(LoadTest, FileErrorKeepsItsCause) {
 // What reaches the user for a file the library must never see as it is.
 TEST_F(LoadTest, FileLevelErrors) {
   ASSERT_EQ(mkdir((dir_ + "/dir").c_str(), 0755), 0);
-  ASSERT_EQ(setxattr((dir_ + "/dir").c_str(), "user.lumen.installed", "\x01", 1, 0), 0);
+  Mark(dir_ + "/dir");
   std::string fanOut = "- name: a\n  memMin: !calc\n    l0: &l0 1\n";
   for (int k = 1; k <= 10; ++k) {
     const std::string prev = "*l" + std::to_string(k - 1);
