@@ -6,6 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/e2e/harness.h"
+
 namespace concurrency {
 namespace {
 
@@ -121,17 +123,9 @@ std::string CheckBuiltIn(const Group& group) {
 
 std::vector<Group> ParseGroups(const std::string& text) {
   std::vector<Group> groups;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    std::vector<std::string> f = Split(line, '\t');
-    if (f.size() != 11) throw std::runtime_error("not a group line: " + line);
-    Group g;
-    g.path = f[0];
-    g.id = static_cast<uint64_t>(Number(f[1], line));
-    g.mem = {Number(f[2], line), Number(f[3], line), Number(f[4], line), Number(f[5], line)};
-    g.cpu = {Number(f[6], line), Number(f[7], line), Number(f[8], line), Number(f[9], line)};
-    g.worlds = Number(f[10], line);
-    groups.push_back(g);
+  for (const e2e::GroupLine& l : e2e::ParseGroupLines(text)) {
+    groups.push_back({l.path, l.id, {l.mem[0], l.mem[1], l.mem[2], l.mem[3]},
+                      {l.cpu[0], l.cpu[1], l.cpu[2], l.cpu[3]}, l.worlds});
   }
   return groups;
 }

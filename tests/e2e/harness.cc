@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <memory>
 #include <stdexcept>
 #include <system_error>
@@ -32,6 +34,27 @@ const char kPrivateEtcScript[] =
     "exec \"$@\"\n";
 
 namespace {
+
+// A whole decimal field, in range, or the line's error.
+int64_t GroupField(const std::string& field, const std::string& line) {
+  char* end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(field.c_str(), &end, 10);
+  if (field.empty() || *end != '\0' || errno == ERANGE) {
+    throw std::runtime_error("not a group line: " + line);
+  }
+  return value;
+}
+
+uint64_t GroupId(const std::string& field, const std::string& line) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long value = std::strtoull(field.c_str(), &end, 10);
+  if (field.empty() || field[0] == '-' || *end != '\0' || errno == ERANGE) {
+    throw std::runtime_error("not a group line: " + line);
+  }
+  return value;
+}
 
 [[noreturn]] void Fail(const std::string& what) {
   throw std::system_error(errno, std::generic_category(), what);
@@ -211,6 +234,31 @@ std::string SimHost::Groups() const {
   RunResult r = Hostsim({"groups"});
   EXPECT_EQ(r.status, 0) << r.err;
   return r.out;
+}
+
+std::vector<GroupLine> ParseGroupLines(const std::string& text) {
+  std::vector<GroupLine> groups;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> f;
+    for (size_t at = 0;;) {
+      const size_t tab = line.find('\t', at);
+      f.push_back(line.substr(at, tab - at));
+      if (tab == std::string::npos) break;
+      at = tab + 1;
+    }
+    if (f.size() != 11) throw std::runtime_error("not a group line: " + line);
+    GroupLine g;
+    g.path = f[0];
+    g.id = GroupId(f[1], line);
+    for (int i = 0; i < 4; ++i) {
+      g.mem[i] = GroupField(f[2 + i], line);
+      g.cpu[i] = GroupField(f[6 + i], line);
+    }
+    g.worlds = GroupField(f[10], line);
+    groups.push_back(g);
+  }
+  return groups;
 }
 
 }  // namespace e2e

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,19 @@ struct RunResult {
   std::string out;  // standard output
   std::string err;  // standard error
 };
+
+// One line of "hostsim groups".
+struct GroupLine {
+  std::string path;
+  uint64_t id = 0;
+  int64_t mem[4] = {};  // min, max, shares, minLimit
+  int64_t cpu[4] = {};
+  int64_t worlds = 0;
+};
+
+// The lines of "hostsim groups" in their order, duplicates kept. Throws
+// std::runtime_error naming the first line that does not parse.
+std::vector<GroupLine> ParseGroupLines(const std::string& text);
 
 // A child process with its output captured. Wait() collects it.
 class Process {

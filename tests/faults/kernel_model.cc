@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
-#include <sstream>
+#include <stdexcept>
+
+#include "tests/e2e/harness.h"
 
 namespace faults {
 namespace {
@@ -78,26 +80,17 @@ std::string StatusWord(uint32_t status) {
 
 bool ParseGroups(const std::string& text, Groups* groups) {
   groups->clear();
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    std::vector<std::string> f;
-    for (size_t at = 0;;) {
-      size_t tab = line.find('\t', at);
-      f.push_back(line.substr(at, tab - at));
-      if (tab == std::string::npos) break;
-      at = tab + 1;
-    }
-    if (f.size() != 11) return false;
-    Group g;
-    int64_t v[10];
-    for (int i = 0; i < 10; ++i) {
-      if (!ParseNumber(f[i + 1], INT64_MIN, INT64_MAX, &v[i])) return false;
-    }
-    g.id = static_cast<uint64_t>(v[0]);
-    g.mem = {v[1], v[2], v[3], v[4]};
-    g.cpu = {v[5], v[6], v[7], v[8]};
-    g.worlds = static_cast<uint64_t>(v[9]);
-    if (!groups->emplace(f[0], g).second) return false;
+  std::vector<e2e::GroupLine> lines;
+  try {
+    lines = e2e::ParseGroupLines(text);
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+  for (const e2e::GroupLine& l : lines) {
+    if (l.worlds < 0) return false;
+    const Group g = {l.id, {l.mem[0], l.mem[1], l.mem[2], l.mem[3]},
+                     {l.cpu[0], l.cpu[1], l.cpu[2], l.cpu[3]}, static_cast<uint64_t>(l.worlds)};
+    if (!groups->emplace(l.path, g).second) return false;
   }
   return true;
 }
