@@ -4,12 +4,15 @@
 #include <ftw.h>
 #include <poll.h>
 #include <signal.h>
+#include <sched.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -75,11 +78,26 @@ std::vector<std::string> MergedEnv(const std::vector<std::string>& extra) {
 }
 
 
+// Every simulated host of a machine would otherwise share the one host lock
+// file in /run/lock, so that a test holding it stalls the tests beside it.
+// Before main, while the process has a single thread: a mount namespace of
+// its own with an empty tmpfs on /run/lock, which the children inherit.
+// Where that is not allowed (no root), the tests share the machine's lock.
+bool MakePrivateLockFolder() {
+  return unshare(CLONE_NEWNS) == 0 &&
+         mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         mount("tmpfs", "/run/lock", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
+}
+
+const bool privateLockFolder = MakePrivateLockFolder();
+
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
   return ::remove(path);
 }
 
 }  // namespace
+
+bool PrivateLockFolder() { return privateLockFolder; }
 
 Process::Process(const std::string& program, const std::vector<std::string>& args,
                  const std::vector<std::string>& env) {
@@ -118,14 +136,24 @@ Process::~Process() {
   }
 }
 
-RunResult Process::Wait() {
+RunResult Process::Wait(int seconds) {
   RunResult r;
   struct pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
   std::string* sinks[2] = {&r.out, &r.err};
   int open = 2;
   char buf[65536];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (open > 0) {
-    if (poll(fds, 2, -1) < 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      // What it wrote so far is kept; a grandchild holding the pipes open
+      // cannot keep us here.
+      kill(pid_, SIGKILL);
+      r.err += "[killed after " + std::to_string(seconds) + " s]\n";
+      break;
+    }
+    if (poll(fds, 2, static_cast<int>(left.count()) + 1) < 0) {
       if (errno == EINTR) continue;
       Fail("poll");
     }
@@ -141,6 +169,9 @@ RunResult Process::Wait() {
       }
     }
   }
+  for (struct pollfd& f : fds) {
+    if (f.fd >= 0) close(f.fd);
+  }
   outFd_ = errFd_ = -1;
   int status = 0;
   while (waitpid(pid_, &status, 0) < 0) {
@@ -152,9 +183,9 @@ RunResult Process::Wait() {
 }
 
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
-              const std::vector<std::string>& env) {
+              const std::vector<std::string>& env, int seconds) {
   Process p(program, args, env);
-  return p.Wait();
+  return p.Wait(seconds);
 }
 
 SimHost::SimHost() {

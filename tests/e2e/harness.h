@@ -25,6 +25,16 @@ struct RunResult {
   std::string err;  // standard error
 };
 
+// How long a run of one binary may take before it is killed (status 137,
+// with a line saying so on err): a fault that makes a command spin fails its
+// test at once instead of holding it until ctest gives up.
+constexpr int kRunSeconds = 60;
+
+// Whether this process and its children have a /run/lock of their own (see
+// harness.cc). Without it every test process of the machine shares poolctl's
+// host lock, and a test that holds or waits for it depends on the others.
+bool PrivateLockFolder();
+
 // One line of "hostsim groups".
 struct GroupLine {
   std::string path;
@@ -48,7 +58,9 @@ class Process {
   Process& operator=(const Process&) = delete;
 
   pid_t pid() const { return pid_; }
-  RunResult Wait();
+  // Collects the output and the status; kills the process first when it has
+  // not ended within the given seconds.
+  RunResult Wait(int seconds = kRunSeconds);
 
  private:
   pid_t pid_ = -1;
@@ -60,7 +72,7 @@ class Process {
 // Runs a program to its end. env entries are "NAME=value", added to (or
 // replacing in) the test's own environment.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
-              const std::vector<std::string>& env = {});
+              const std::vector<std::string>& env = {}, int seconds = kRunSeconds);
 
 // A fresh simulated host: its own folder and state file, removed at the end.
 class SimHost {
