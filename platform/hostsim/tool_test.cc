@@ -1,225 +1,256 @@
-// The tool's crash rules and its check of the state file. Kernel calls come
-// from kni_probe, a process of its own, so that a crash rule can kill it.
+// The hostsim tool as a user runs it, on a fresh simulated host per test.
+// Kernel calls come from kni_probe, a process of its own beside hostsim, so
+// that rules, traces, leaks and crashes are seen across processes.
 #include <sqlite3.h>
+#include <sys/xattr.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <string>
-#include <vector>
+#include <fstream>
+#include <sstream>
 
-#include "gtest/gtest.h"
-#include "tests/e2e/harness.h"
+#include "platform/hostsim/kernel_testing.h"
 
 namespace {
 
 using e2e::RunResult;
 
-const std::string kProbe =
-    std::string(HOSTSIM_BIN).substr(0, std::string(HOSTSIM_BIN).rfind('/') + 1) + "kni_probe";
+const std::string kFolder = std::string(HOSTSIM_BIN).substr(0, std::string(HOSTSIM_BIN).rfind('/') + 1);
+const std::string kProbe = kFolder + "kni_probe";
+const std::string kNew = "\t0\t-1\t-1\t-1\t0\t-1\t1000\t-1\t0\n";  // a new group's line after path and id
+const std::string kDefaultGroups =
+    "\t0" + kNew + "host\t1" + kNew + "host/opt\t3" + kNew + "host/system\t2" + kNew + "host/user\t4" + kNew;
+const std::string kMemOk = "0x00000000 0,-1,-1,-1 0x00004D42\n";  // the probe's getmem of a new group
 
-constexpr int kKilled = 128 + 9;
+// One command line, its words separated by single blanks (a trailing blank
+// makes an empty last word): leading NAME=value words replace the host's
+// environment, "probe" runs kni_probe instead of hostsim. expect: standard output, then
+// standard error; with status 1, a text without a final newline is the one
+// error line after "hostsim: ".
+struct Step {
+  std::string line, expect;
+  int status = 0;
+};
 
-class ToolTest : public ::testing::Test {
+class Tool : public ::testing::Test {
  protected:
-  std::string Ok(const std::vector<std::string>& args) {
-    RunResult r = host_.Hostsim(args);
-    EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
-    EXPECT_EQ(r.err, "") << args[0];
-    return r.out;
-  }
-  RunResult Probe(const std::vector<std::string>& steps) {
-    return e2e::Run(kProbe, steps, {host_.Env()});
-  }
-  // The paths below host/opt, one per line.
-  std::string OptGroups() {
-    std::string out;
-    std::string all = Ok({"groups"});
-    for (size_t at = 0; at < all.size();) {
-      size_t end = all.find('\n', at);
-      std::string path = all.substr(at, all.find('\t', at) - at);
-      if (path.compare(0, 9, "host/opt/") == 0) out += path + "\n";
-      at = end + 1;
+  void Run(const std::vector<Step>& steps) {
+    for (const Step& s : steps) {
+      std::vector<std::string> words = hostsim::Split(s.line, ' '), env;
+      if (s.line.empty()) words.clear();
+      for (; !words.empty() && words[0].find('=') != std::string::npos; words.erase(words.begin()))
+        env.push_back(words[0]);
+      if (env.empty()) env.push_back(host_.Env());
+      const bool probe = !words.empty() && words[0] == "probe";
+      RunResult r = e2e::Run(probe ? kProbe : HOSTSIM_BIN, {words.begin() + probe, words.end()}, env);
+      const std::string what = s.line.substr(0, 70);
+      const bool refused = s.status == 1, bare = refused && s.expect.back() != '\n';
+      EXPECT_EQ(r.status, s.status) << what;
+      EXPECT_EQ(r.out + r.err, bare ? "hostsim: " + s.expect + "\n" : s.expect) << what;
+      EXPECT_TRUE(!refused || std::count(r.err.begin(), r.err.end(), '\n') == 1) << what;
     }
-    return out;
   }
   void Sql(const std::string& sql) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(host_.db().c_str(), &db), SQLITE_OK);
-    char* error = nullptr;
-    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
-        << sql << ": " << (error ? error : "");
-    sqlite3_free(error);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
     sqlite3_close(db);
   }
-
   e2e::SimHost host_;
 };
 
-// Each case starts from the default host with tracing on and one crash rule.
-// The probe creates groups a and b below host/opt (id 3); a crash leaves
-// exactly what the calls before it committed, and the rule is used up. A
-// killed probe's output dies in its buffer.
-TEST_F(ToolTest, CrashRulesKillAtTheMatchingCallOnce) {
-  const std::string createA = "KNI_Set\tsched_groups_groupCreate\t3\ta\t0x00000000\n";
-  const std::string createB = "KNI_Set\tsched_groups_groupCreate\t3\tb\t0x00000000\n";
-  struct Case {
-    std::vector<std::string> rule;
-    int status;
-    std::string out;
-    std::string groups;
-    std::string calls;
-  } cases[] = {
-      {{"Set"}, kKilled, "", "", ""},
-      {{"Set", "--after"}, kKilled, "", "host/opt/a\n", createA},
-      {{"Set", "--skip", "1"}, kKilled, "", "host/opt/a\n", createA},
-      {{"Set", "--skip", "1", "--after"}, kKilled, "", "host/opt/a\nhost/opt/b\n",
-       createA + createB},
-      {{"Set", "--path", "host/opt/b"}, kKilled, "", "host/opt/a\n", createA},
-      {{"Set", "--node", "sched_groups_groupCreate", "--skip", "1"}, kKilled, "",
-       "host/opt/a\n", createA},
-      {{"ParamListCreate", "--skip", "2"}, kKilled, "", "host/opt/a\n", createA},
-      {{"ParamListAddString", "--path", "b", "--after"}, kKilled, "",
-       "host/opt/a\n", createA},
-      {{"ParamListAddInt"}, kKilled, "", "", ""},
-      // Rules that meet no call stay, and the probe ends normally.
-      {{"Set", "--node", "sched_groups_delete"}, 0, "0x00000000 5\n0x00000000 6\n",
-       "host/opt/a\nhost/opt/b\n", createA + createB},
-      {{"Get", "--skip", "0"}, 0, "0x00000000 5\n0x00000000 6\n", "host/opt/a\nhost/opt/b\n",
-       createA + createB},
+// HOSTSIM_DB names the state file, created with the default host when missing;
+// unset, each user has one of their own. Both binaries lie side by side.
+TEST_F(Tool, StateFileDefaultHostAndFacts) {
+  EXPECT_EQ(std::string(POOLCTL_BIN), kFolder + "poolctl");
+  const std::string d = host_.dir(), c4095(4095, 'c');
+  Run({{"groups", kDefaultGroups}, {"faults", ""}, {"calls", ""}, {"leaks", "0\n"},
+       {"probe facts", "0x00000000 cpus=16 vm=0 installer=0 memkb=67108864 maxvms=512 cmdline=\n"},
+       {"init --cpus 64 --mem-kb 0x10 --max-vms 0 --installer 1 --vm 1 --cmdline x=1\ty", ""},
+       {"probe facts", "0x00000000 cpus=64 vm=1 installer=1 memkb=16 maxvms=0 cmdline=x=1\ty\n"},
+       {"mkgroup host/opt/kept", ""},
+       {"facts --cpus 4294967295 --vm 0 --mem-kb 18446744073709551615", ""}, {"cmdline -- --quiet", ""},
+       {"probe facts lookup:host/opt/kept", "0x00000000 cpus=4294967295 vm=0 installer=1 "
+        "memkb=18446744073709551615 maxvms=0 cmdline=--quiet\n0x00000000 5\n"},
+       {"init --installer 0X1", ""}, {"cmdline " + c4095, ""},
+       {"probe facts", "0x00000000 cpus=16 vm=0 installer=1 memkb=67108864 maxvms=512 cmdline=" + c4095 + "\n"},
+       {"HOSTSIM_DB=" + d + " groups", "groups: " + d + ": unable to open database file", 1},
+       {"HOSTSIM_DB=" + d + " probe getmem:3", "0x0BAD0014\nhostsim: " + d + ": unable to open database file\n"},
+       {"HOSTSIM_DB= HOME=" + d + " mkgroup host/opt/mine", ""},
+       {"HOSTSIM_DB=" + d + "/.local/state/hostsim/host.db probe lookup:host/opt/mine", "0x00000000 5\n"}});
+}
+
+// The listing is byte-ordered by path; init puts everything back.
+TEST_F(Tool, GroupCommandsAndInit) {
+  Run({{"mkgroup host/opt/b --mem 1,2,-3,4 --cpu 5,-1,0x10,7", ""},                // 5
+       {"mkgroup host/opt/b/c", ""}, {"mkgroup host/opt-a", ""}, {"mkgroup top", ""},  // 6, 7, 8
+       {"setmem host/opt-a -1,-9223372036854775808,9223372036854775807,0", ""},
+       {"setcpu host/opt-a -2147483648,2147483647,-4,0", ""},
+       {"busy host/opt/b/c 3", ""}, {"busy host/opt/b/c 0", ""}, {"busy host/opt/b 2", ""},
+       {"stats host/opt/b 1 18446744073709551615", ""},
+       {"groups", "\t0" + kNew + "host\t1" + kNew + "host/opt\t3" + kNew + "host/opt-a\t7\t-1\t"
+        "-9223372036854775808\t9223372036854775807\t0\t-2147483648\t2147483647\t-4\t0\t0\nhost/opt/b\t5\t1"
+        "\t2\t-3\t4\t5\t-1\t16\t7\t2\nhost/opt/b/c\t6" + kNew + "host/system\t2" + kNew + "host/user\t4" +
+        kNew + "top\t8" + kNew},
+       {"probe stats:5 stats:6", "0x00000000 1,18446744073709551615\n0x00000000 0,0\n"},
+       {"rmgroup host/opt/b", ""}, {"mkgroup host/opt/b", ""},  // busy, with a child: deleted regardless
+       {"probe lookup:host/opt/b lookup:host/opt/b/c", "0x00000000 9\n0x0BAD0003\n"},
+       {"fail Get --status 1 --times 0", ""}, {"trace on", ""}, {"probe leak:2", "0x00000000\n"},
+       {"crash Set", ""}, {"init", ""}, {"groups", kDefaultGroups}, {"faults", ""}, {"leaks", "0\n"},
+       {"probe getmem:3", kMemOk}, {"calls", ""}});
+}
+
+// Every refusal is one line on standard error with status 1, and changes nothing.
+TEST_F(Tool, RefusalsAreOneLine) {
+  const std::string c4096(4096, 'c'), help = " (\"hostsim help\" lists the commands)";
+  Run({{"", "usage: hostsim COMMAND ..." + help, 1}, {"frob", "unknown command frob" + help, 1},
+       {"init --cpus", "init: option --cpus needs a value", 1}, {"init x", "init: unexpected operand x", 1},
+       {"init --mem-kb 18446744073709551616", "init: invalid --mem-kb 18446744073709551616", 1},
+       {"facts --vm 2", "facts: invalid --vm 2", 1},
+       {"cmdline " + c4096, "cmdline: the boot command line holds at most 4095 bytes", 1},
+       {"kernel-build 123456789012345678901", "kernel-build: a build date has at most 20 characters", 1},
+       {"mkgroup host/opt", "mkgroup: host/opt: Already exists", 1},
+       {"mkgroup host/opt/x --cpu 1,2,3", "mkgroup: a record is MIN,MAX,SHARES,MINLIMIT: 1,2,3", 1},
+       {"mkgroup host/opt/x --cpu 0,2147483648,0,0", "mkgroup: invalid record field 2147483648", 1},
+       {"rmgroup ", "rmgroup: the root and host cannot be deleted", 1},
+       {"setmem host/none 0,0,0,0", "setmem: host/none: Not found", 1},
+       {"busy host/opt -1", "busy: invalid world count -1", 1}, {"fail Foo", "fail: unknown call Foo", 1},
+       {"fail Get --node KNI_NODE_sched_groups_delete --status 1", "fail: unknown node KNI_NODE_sched_groups_delete", 1},
+       {"fail ParamListAddInt --node sched_groups_delete --status 1", "fail: ParamListAddInt has no node", 1},
+       {"fail ParamListCreate --path host", "fail: ParamListCreate names no group", 1},
+       {"fail Get", "fail: --status is required", 1}, {"crash Get --status 1", "crash: unknown option --status", 1},
+       {"trace maybe", "trace: trace takes on or off, not maybe", 1}, {"fss rm f", "fss: no switch f", 1},
+       {"config set x", "config: give one of --int, --double and --string", 1},
+       {"groups", kDefaultGroups}, {"faults", ""}});
+}
+
+// Rules (";" between them) on a fresh host, the probe's steps, what they
+// print, and the rules left. Every matching rule counts a call against its
+// skips; the oldest one that skips no more fires.
+TEST_F(Tool, FaultRulesMatchCallNodePathAndCount) {
+  const std::string ok = kMemOk, stats = "0x00000000 0,0\n";
+  const struct { std::string rules, steps, out, left; } cases[] = {
+      {"Get --node sched_groups_memAllocationInMB --status 4", "members:3 getmem:3", "0x00000000\n0x00000004\n", ""},
+      {"Get --skip 1 --status 5;Get --status 6", "getmem:3 getmem:3 getmem:3", "0x00000006\n0x00000005\n" + ok, ""},
+      {"Get --node sched_groups_memAllocationInMB --skip 1 --times 2 --status 11;Get --path host/opt --skip 2 "
+       "--times 0 --status 22;Set --status 33", "getmem:3 stats:3 stats:4 getmem:3 getmem:3 getmem:3 stats:3",
+       ok + stats + stats + "0x0000000B\n0x0000000B\n0x00000016\n0x00000016\n",
+       "Get\t-\thost/opt\t0x00000016\t0\t0\nSet\t-\t-\t0x00000021\t0\t1\n"},
+      {"Set --node sched_groupPathNameToID --path host/user --status 3", "lookup:host/opt lookup:host/user",
+       "0x00000000 3\n0x00000003\n", ""},
+      {"GetInstanceListAlloc --path host --status 1", "members:3 members:1 members:1",
+       "0x00000000\n0x00000001\n0x00000000 2,3,4\n", ""},
+      {"ParamListCreate --skip 1", "getmem:3 getmem:3 getmem:3", ok + "0x0BAD0014\n" + ok, ""},
+      {"ParamListAddInt --path host/opt --status 0x0BAD0041", "getmem:1 getmem:3", ok + "0x0BAD0041\n", ""},
+      {"ParamListGetUInt64 --path host/opt --status 1", "members:1 members:1", "0x00000001 2\n0x00000000 2,3,4\n", ""},
+      {"ParamListCreate --skip 9;ParamListAddString --path a\tb --status 3", "leak:0", "0x00000000\n",
+       "ParamListCreate\t-\t-\t0x00000000\t9\t1\nParamListAddString\t-\ta\\x09b\t0x00000003\t0\t1\n"},
   };
-  for (const Case& c : cases) {
-    Ok({"init"});
-    Ok({"trace", "on"});
-    std::vector<std::string> crash = {"crash"};
-    crash.insert(crash.end(), c.rule.begin(), c.rule.end());
-    Ok(crash);
-    std::string rules = Ok({"faults"});
-    std::string what = crash[1] + " " + (crash.size() > 2 ? crash[2] + " " + crash.back() : "");
-    RunResult r = Probe({"create:3:a", "create:3:b"});
-    EXPECT_EQ(r.status, c.status) << what;
-    EXPECT_EQ(r.out, c.out) << what;
-    EXPECT_EQ(OptGroups(), c.groups) << what;
-    EXPECT_EQ(Ok({"calls", "--clear"}), c.calls) << what;
-    EXPECT_EQ(Ok({"faults"}), c.status == kKilled ? "" : rules) << what;
-    EXPECT_EQ(Ok({"leaks"}), "0\n") << what;  // a killed process counts no leaks
-    EXPECT_EQ(Ok({"check"}), "ok\n") << what;
-    // Used up: the next process runs through.
-    EXPECT_EQ(Probe({"create:3:c"}).status, 0) << what;
+  for (const auto& c : cases) {
+    std::vector<Step> steps = {{"init", ""}};
+    for (const std::string& rule : hostsim::Split(c.rules, ';')) steps.push_back({"fail " + rule, ""});
+    steps.insert(steps.end(), {{"probe " + c.steps, c.out}, {"faults", c.left}});
+    Run(steps);
+  }
+  Run({{"faults --clear", ""}, {"faults", ""}});
+}
+
+// The probe creates a and b below host/opt under one crash rule. A killed
+// probe's output dies in its buffer; the file keeps exactly what the calls
+// before the crash committed, and the rule is used up.
+TEST_F(Tool, CrashRulesKillAtTheMatchingCallOnce) {
+  const std::string a = "KNI_Set\tsched_groups_groupCreate\t3\ta\t0x00000000\n";
+  const std::string ab = a + "KNI_Set\tsched_groups_groupCreate\t3\tb\t0x00000000\n";
+  const std::string none = "0x0BAD0003\n0x0BAD0003\n", onlyA = "0x00000000 5\n0x0BAD0003\n",
+                    both = "0x00000000 5\n0x00000000 6\n";
+  const struct { const char* rule; std::string calls, groups, left; } cases[] = {  // left: not fired
+      {"Set --node sched_groups_delete --path host/opt --skip 2", ab, both,
+       "Set\tsched_groups_delete\thost/opt\tcrash\t2\t1\n"},
+      {"Set", "", none, ""}, {"Set --after", a, onlyA, ""}, {"Set --skip 1", a, onlyA, ""},
+      {"Set --skip 1 --after", ab, both, ""}, {"Set --path host/opt/b", a, onlyA, ""},
+      {"Set --node sched_groups_groupCreate --skip 1", a, onlyA, ""}, {"ParamListCreate --skip 2", a, onlyA, ""},
+      {"ParamListAddString --path b --after", a, onlyA, ""}, {"ParamListAddInt", "", none, ""},
+      {"Get --after", ab, both, "Get\t-\t-\tcrash-after\t0\t1\n"},
+  };
+  for (const auto& c : cases) {
+    const bool fired = c.left.empty();
+    Run({{"init", ""}, {"trace on", ""}, {std::string("crash ") + c.rule, ""},
+         {"probe create:3:a create:3:b", fired ? "" : both, fired ? 137 : 0}, {"calls --clear", c.calls},
+         {"faults", c.left}, {"leaks", "0\n"}, {"check", "ok\n"},
+         {"probe lookup:host/opt/a lookup:host/opt/b", c.groups}});
   }
 }
 
-TEST_F(ToolTest, CrashRulesAreListedRefusedAndCleared) {
-  Ok({"fail", "Get", "--status", "7"});
-  Ok({"crash", "Set", "--node", "sched_groups_delete", "--path", "host/opt", "--skip", "2"});
-  Ok({"crash", "ParamListCreate", "--after"});
-  EXPECT_EQ(Ok({"faults"}),
-            "Get\t-\t-\t0x00000007\t0\t1\n"
-            "Set\tsched_groups_delete\thost/opt\tcrash\t2\t1\n"
-            "ParamListCreate\t-\t-\tcrash-after\t0\t1\n");
-  struct Case {
-    std::vector<std::string> args;
-    std::string err;
-  } refusals[] = {
-      {{"crash"}, "crash: missing operand"},
-      {{"crash", "Foo"}, "crash: unknown call Foo"},
-      {{"crash", "Get", "--status", "1"}, "crash: unknown option --status"},
-      {{"crash", "Get", "--times", "1"}, "crash: unknown option --times"},
-      {{"crash", "Get", "--node", "nope"}, "crash: unknown node nope"},
-      {{"crash", "ParamListAddInt", "--node", "sched_groups_delete"},
-       "crash: ParamListAddInt has no node"},
-      {{"crash", "ParamListCreate", "--path", "host"}, "crash: ParamListCreate names no group"},
-      {{"crash", "Get", "--skip", "-1"}, "crash: invalid --skip -1"},
-      {{"check", "x"}, "check: unexpected operand x"},
-  };
-  for (const Case& c : refusals) {
-    RunResult r = host_.Hostsim(c.args);
-    EXPECT_EQ(r.status, 1) << c.err;
-    EXPECT_EQ(r.err, "hostsim: " + c.err + "\n");
-    EXPECT_EQ(r.out, "");
-  }
-  EXPECT_EQ(Ok({"faults", "--clear"}), "");
-  EXPECT_EQ(Ok({"faults"}), "");
-  Ok({"crash", "Get"});
-  Ok({"init"});
-  EXPECT_EQ(Ok({"faults"}), "");
+TEST_F(Tool, TraceLeaksAndStatusTexts) {
+  const std::string calls =
+      "KNI_Set\tsched_groupPathNameToID\t-\thost/opt\t0x00000000\n"
+      "KNI_Set\tsched_groups_groupCreate\t3\ta\\x09b\t0x00000000\n"
+      "KNI_Set\tsched_groups_memAllocationInMB\t3\tmin=1,max=2\t0x00000000\n"
+      "KNI_Get\tsched_groups_memAllocationInMB\t999\t-\t0x0BAD0003\n"
+      "KNI_GetInstanceListAlloc\tsched_groups_members_groups\t1\t-\t0x00000000\n"
+      "KNI_Set\tsched_groups_delete\t6\t-\t0x00000000\n";
+  Run({{"probe getmem:3", kMemOk}, {"calls", ""},  // traced while off
+       {"trace on", ""}, {"mkgroup host/opt/by-tool", ""},  // the tool's own work is never traced
+       {"probe lookup:host/opt create:3:a\tb setmem:3:min=1,max=2 getmem:999 members:1 delete:6 leak:1",
+        "0x00000000 3\n0x00000000 6\n0x00000000\n0x0BAD0003\n0x00000000 2,3,4\n0x00000000\n0x00000000\n"}});
+  e2e::Run(kProbe, {"checksig"}, {host_.Env()});
+  const std::string all = calls + "KNI_CheckSig\t-\t-\t-\t0x00000000\n";
+  Run({{"calls", all}, {"calls --clear", all}, {"calls", ""}, {"trace off", ""}, {"probe getmem:1", kMemOk},
+       {"calls", ""}, {"probe leak:3 getmem:1", "0x00000000\n" + kMemOk}, {"leaks", "4\n"},
+       {"leaks --clear", "4\n"}, {"leaks", "0\n"},
+       {"status-text 0", "Success\n"}, {"status-text 0x0BAD0001", "Failure\n"},
+       {"status-text 195887107", "Not found\n"}, {"status-text 0x0bad0004", "Busy\n"},
+       {"status-text 0x0BAD0005", "Already exists\n"}, {"status-text 0x0BAD0014", "Out of memory\n"},
+       {"status-text 0x0BAD0040", "Bad parameter\n"}, {"status-text 0x0BAD0041", "Limit exceeded\n"},
+       {"status-text 0x0BAD0042", "Name too long\n"}, {"status-text 0x0BAD0080", "Group in use\n"},
+       {"status-text 0x0BAD0081", "Unknown status 0x0BAD0081\n"},
+       {"status-text 4294967295", "Unknown status 0xFFFFFFFF\n"}});
 }
 
-// Each case damages a fresh host's file behind the tool's back; check names
-// every problem, one line each, and fails.
-TEST_F(ToolTest, CheckReportsEveryBrokenInvariant) {
+// Damage made behind the tool's back: check names every problem, one line each, and fails.
+TEST_F(Tool, CheckNamesEveryBrokenInvariant) {
   const std::string row = ", 0, -1, -1, -1, 0, -1, 1000, -1, 0, 0, 0)";
-  struct Case {
-    std::string sql;
-    std::string out;
-  } cases[] = {
+  const struct { std::string sql, out; } cases[] = {
       {"UPDATE groups SET parent = 99 WHERE id = 4", "group 4 (host/user): parent 99 does not exist\n"},
-      {"DELETE FROM groups WHERE id = 0",
-       "group 1 (host): parent 0 does not exist\n0 root groups\n"},
-      {"UPDATE host SET next_group_id = 9; INSERT INTO groups VALUES (7, 8, 'a', 'x/a'" + row +
-           ", (8, 7, 'x', 'x'" + row,
-       "group 7 (x/a): its parents form a cycle\n"
-       "group 8 (x): path does not match its parent's and its name\n"
-       "group 8 (x): its parents form a cycle\n"},
-      {"UPDATE groups SET name = 'o/t', path = 'host/o/t' WHERE id = 3",
-       "group 3 (host/o/t): invalid name \"o/t\"\n"},
-      {"UPDATE groups SET name = '', path = 'host/' WHERE id = 3",
-       "group 3 (host/): invalid name \"\"\n"},
-      {"UPDATE host SET next_group_id = 6; INSERT INTO groups VALUES (5, 1, 'opt', 'host/opt2'" +
-           row,
+      {"DELETE FROM groups WHERE id = 0", "group 1 (host): parent 0 does not exist\n0 root groups\n"},
+      {"UPDATE host SET next_group_id = 9; INSERT INTO groups VALUES (7, 8, 'a', 'x/a'" + row + ", (8, 7, 'x', 'x'" +
+       row, "group 7 (x/a): its parents form a cycle\ngroup 8 (x): path does not match its parent's and its "
+       "name\ngroup 8 (x): its parents form a cycle\n"},
+      {"UPDATE groups SET name = '', path = 'host/' WHERE id = 3", "group 3 (host/): invalid name \"\"\n"},
+      {"UPDATE host SET next_group_id = 6; INSERT INTO groups VALUES (5, 1, 'opt', 'host/opt2'" + row,
        "group 5 (host/opt2): name taken twice below group 1\n"
        "group 5 (host/opt2): path does not match its parent's and its name\n"},
       {"UPDATE host SET next_group_id = 4", "group 4 (host/user): id not below the next id 4\n"},
-      {"UPDATE groups SET mem_min = -1 WHERE id = 2",
-       "group 2 (host/system): invalid memory record -1,-1,-1,-1\n"},
-      {"UPDATE groups SET mem_max = -2 WHERE id = 2",
-       "group 2 (host/system): invalid memory record 0,-2,-1,-1\n"},
-      {"UPDATE groups SET cpu_min = 10, cpu_max = 9 WHERE id = 2",
-       "group 2 (host/system): invalid cpu record 10,9,1000,-1\n"},
+      {"UPDATE groups SET mem_min = -1 WHERE id = 2", "group 2 (host/system): invalid memory record -1,-1,-1,-1\n"},
       {"UPDATE groups SET cpu_max = 2147483648 WHERE id = 2",
        "group 2 (host/system): invalid cpu record 0,2147483648,1000,-1\n"},
-      {"UPDATE groups SET cpu_max = 'x' WHERE id = 2",
-       "group 2: allocation record missing\n"},
+      {"UPDATE groups SET cpu_max = 'x' WHERE id = 2", "group 2: allocation record missing\n"},
+      // what enabling an annex pool leaves in a parent disabled with -n
+      {"UPDATE groups SET mem_min = 100, mem_max = 0, mem_shares = 0 WHERE id = 2", "ok\n"},
   };
-  for (const Case& c : cases) {
-    Ok({"init"});
+  Run({{"check", "check: " + host_.db() + ": unable to open database file", 1}});
+  for (const auto& c : cases) {
+    Run({{"init", ""}});
     Sql(c.sql);
-    RunResult r = host_.Hostsim({"check"});
-    EXPECT_EQ(r.status, 1) << c.sql;
-    EXPECT_EQ(r.out, c.out) << c.sql;
-    size_t lines = static_cast<size_t>(std::count(c.out.begin(), c.out.end(), '\n'));
-    EXPECT_EQ(r.err, "hostsim: check: " + std::to_string(lines) +
-                         (lines == 1 ? " problem\n" : " problems\n"))
-        << c.sql;
+    const auto n = std::count(c.out.begin(), c.out.end(), '\n');
+    Run({{"check", c.out == "ok\n" ? c.out : c.out + "hostsim: check: " + std::to_string(n) +
+          (n == 1 ? " problem\n" : " problems\n"), c.out == "ok\n" ? 0 : 1}});
   }
-  Ok({"init"});
-  EXPECT_EQ(Ok({"check"}), "ok\n");
-  // What enabling an annex pool leaves in a parent disabled with -n: the
-  // kernel raised the minimum and left the maximum at 0.
-  Sql("UPDATE groups SET mem_min = 100, mem_max = 0, mem_shares = 0, mem_min_limit = 0"
-      " WHERE id = 2");
-  EXPECT_EQ(Ok({"check"}), "ok\n");
 }
 
-TEST_F(ToolTest, CheckNeedsAnExistingReadableFile) {
-  RunResult missing = host_.Hostsim({"check"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.err, "hostsim: check: " + host_.db() + ": unable to open database file\n");
-  EXPECT_EQ(host_.Hostsim({"groups"}).status, 0);  // any other command makes the default host
-
-  // Pages overwritten on disk: SQLite's own check, or the opening, says so.
-  Sql("PRAGMA wal_checkpoint(TRUNCATE)");
-  FILE* f = fopen(host_.db().c_str(), "r+b");
-  ASSERT_NE(f, nullptr);
-  fseek(f, 0, SEEK_END);
-  long size = ftell(f);
-  fseek(f, 4096, SEEK_SET);
-  std::string junk(static_cast<size_t>(size - 4096), '\x5a');
-  fwrite(junk.data(), 1, junk.size(), f);
-  fclose(f);
-  RunResult broken = host_.Hostsim({"check"});
-  EXPECT_EQ(broken.status, 1);
-  EXPECT_NE(broken.out + broken.err, "");
-  EXPECT_EQ(broken.out.find("ok\n"), std::string::npos);
+TEST_F(Tool, InstallCopiesAndMarks) {
+  const std::string a = host_.WriteFile("a.yaml", "- name: a\n"), dir = host_.dir() + "/etc/rp.d";
+  Run({{"install " + a + " --to " + dir + " " + host_.WriteFile("b.yaml", ""), ""},
+       {"mark " + host_.dir() + "/none", "mark: " + host_.dir() + "/none: No such file or directory", 1},
+       {"install " + a + " --to " + a, "install: " + a + ": Not a directory", 1}});
+  auto marked = [](const std::string& file) {
+    char mark[8] = {};
+    return getxattr(file.c_str(), "user.lumen.installed", mark, sizeof mark) == 1 && mark[0] == 1;
+  };
+  std::stringstream copy;
+  copy << std::ifstream(dir + "/a.yaml").rdbuf();
+  EXPECT_EQ(copy.str(), "- name: a\n");
+  EXPECT_TRUE(marked(dir + "/a.yaml") && marked(dir + "/b.yaml") && !marked(a));
+  Run({{"mark " + a, ""}});
+  EXPECT_TRUE(marked(a));
 }
 
 }  // namespace
