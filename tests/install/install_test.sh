@@ -1,85 +1,68 @@
 #!/usr/bin/env bash
 # "cmake --install" of a build into a fresh prefix gives exactly the expected
-# tree: the programs, the manual pages, the completions and the examples, and
-# nothing else (no tests, no benchmarks); the installed programs run.
-# Usage: install_test.sh CMAKE BUILD_DIR SOURCE_DIR [--poolstat] [--man]
+# tree: the programs, which run, the completions, the examples and the manual
+# pages, and nothing else (no tests, no benchmarks). Each manual page renders
+# without a warning, fits 80 columns and has the sections that readers and
+# whatis look for.
+# Usage: install_test.sh CMAKE BUILD_DIR SOURCE_DIR [--poolstat] [MANUAL_PAGE...]
 set -u
-cmake=$1 build=$2 source=$3
+cmake=$1 build=$2 source=$3 failures=0
 shift 3
-poolstat=0 man=0
-for flag in "$@"; do
-    case $flag in
-    --poolstat) poolstat=1 ;;
-    --man) man=1 ;;
-    *) echo "unknown flag $flag" >&2; exit 2 ;;
-    esac
-done
-
 prefix=$(mktemp -d) || exit 1
 trap 'rm -rf "$prefix"' EXIT
-failures=0
-fail() {
-    printf 'FAIL: %s\n' "$1"
-    failures=$((failures + 1))
-}
+fail() { printf 'FAIL: %s\n' "$*"; failures=$((failures + 1)); }
+log=$("$cmake" --install "$build" --prefix "$prefix" 2>&1) || { echo "$log"; exit 1; }
 
-"$cmake" --install "$build" --prefix "$prefix" >"$prefix.log" 2>&1 ||
-    { cat "$prefix.log"; rm -f "$prefix.log"; exit 1; }
-rm -f "$prefix.log"
-
-# What must be there, one row per file: path and kind (program, gzip, or the
-# source file it must equal).
-rows=(
-    "sbin/poolctl program"
-    "bin/hostsim program"
-    "share/bash-completion/completions/poolctl completion/poolctl.bash"
-    "share/doc/poolctl/changelog.gz gzip"
-)
-for example in "$source"/examples/*.yaml; do
-    rows+=("share/doc/poolctl/examples/${example##*/} examples/${example##*/}")
+# One row per file: its path and kind (program, gzip, or the source file it equals);
+# one per program run: the command and the first line it prints.
+completions=share/bash-completion/completions
+rows=("sbin/poolctl program" "bin/hostsim program" "share/doc/poolctl/changelog.gz gzip"
+    "$completions/poolctl completion/poolctl.bash")
+runs=("sbin/poolctl -h|poolctl disable [flags] <rps...>"
+    "bin/hostsim help|usage: hostsim COMMAND ...")
+for f in "$source"/examples/*.yaml; do
+    rows+=("share/doc/poolctl/examples/${f##*/} examples/${f##*/}")
 done
-if ((poolstat)); then
-    rows+=("sbin/poolstat program"
-           "share/bash-completion/completions/poolstat completion/poolstat.bash")
+if [[ ${1:-} == --poolstat ]]; then
+    shift
+    rows+=("sbin/poolstat program" "$completions/poolstat completion/poolstat.bash")
+    runs+=("sbin/poolstat -h|poolstat [flags] [files...]")
 fi
-if ((man)); then
-    rows+=("share/man/man8/poolctl.8.gz gzip" "share/man/man5/rp.d.5.gz gzip"
-           "share/man/man1/hostsim.1.gz gzip")
-    ((poolstat)) && rows+=("share/man/man8/poolstat.8.gz gzip")
-fi
+for page in "$@"; do rows+=("share/man/man${page##*.}/${page##*/}.gz gzip"); done
 
-expected=$(for row in "${rows[@]}"; do echo "${row%% *}"; done | LC_ALL=C sort)
+expected=$(printf '%s\n' "${rows[@]%% *}" | LC_ALL=C sort)
 actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
-[[ $actual == "$expected" ]] ||
-    fail "installed tree differs:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
-
+[[ $actual == "$expected" ]] || fail "tree differs: $(diff <(echo "$expected") <(echo "$actual"))"
 for row in "${rows[@]}"; do
     path=$prefix/${row%% *} kind=${row#* }
     [[ -f $path ]] || continue # reported above
     case $kind in
-    program) [[ -x $path ]] || fail "${row%% *} is not executable" ;;
-    gzip)
-        [[ ! -x $path ]] || fail "${row%% *} is executable"
-        gzip -t "$path" 2>/dev/null || fail "${row%% *} is not gzip data"
-        ;;
-    *)
-        [[ ! -x $path ]] || fail "${row%% *} is executable"
-        cmp -s "$path" "$source/$kind" || fail "${row%% *} differs from $kind"
-        ;;
+    program) [[ -x $path ]] || fail "$path is not executable" ;;
+    gzip) [[ ! -x $path ]] && gzip -t "$path" 2>/dev/null || fail "$path: executable, or no gzip" ;;
+    *) [[ ! -x $path ]] && cmp -s "$path" "$source/$kind" || fail "$path: executable, or differs" ;;
     esac
 done
-
-# The installed programs run; poolctl checks the simulated kernel first.
-export HOSTSIM_DB=$prefix/host.db
-help_rows=("sbin/poolctl -h|poolctl disable [flags] <rps...>" "bin/hostsim help|usage: hostsim COMMAND ...")
-((poolstat)) && help_rows+=("sbin/poolstat -h|poolstat [flags] [files...]")
-for row in "${help_rows[@]}"; do
-    command=${row%%|*} first=${row#*|}
-    output=$("$prefix"/$command 2>&1)
-    status=$?
-    [[ $status == 0 && ${output%%$'\n'*} == "$first" ]] ||
-        fail "$command: status $status, first line: ${output%%$'\n'*}"
+export HOSTSIM_DB=$prefix/host.db # poolctl checks the simulated kernel first
+for run in "${runs[@]}"; do
+    out=$("$prefix"/${run%%|*} 2>&1) && [[ ${out%%$'\n'*} == "${run#*|}" ]] || fail "$run: $out"
 done
 
+command -v man >/dev/null || { set --; echo "man is not installed: manual pages not rendered"; }
+export LC_ALL=C.UTF-8 MANWIDTH=80
+for page in "$@"; do
+    file=${page##*/} # poolctl.8
+    name=${file%.*} section=${file##*.}
+    warnings=$(man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
+    [[ -z $warnings ]] || fail "$file: the formatter warns: $warnings"
+    text=$(man -E UTF-8 -l "$page" 2>/dev/null)
+    [[ $text == "$name($section)"* ]] || fail "$file: title is not $name($section)"
+    for heading in NAME SYNOPSIS DESCRIPTION "SEE ALSO"; do
+        grep -qx "$heading" <<<"$text" || fail "$file: no $heading section"
+    done
+    (($(wc -L <<<"$text") <= MANWIDTH)) || fail "$file: a line is wider than $MANWIDTH columns"
+    # whatis and apropos read the NAME section as "name - summary".
+    whatis=$(! command -v lexgrog >/dev/null || lexgrog "$page" 2>&1)
+    [[ -z $whatis || $whatis == "$page: \"$name - "?*'"' ]] || fail "$file: whatis reads $whatis"
+done
 ((failures == 0)) || { echo "$failures failure(s)"; exit 1; }
-echo "installed tree of ${#rows[@]} files checked"
+echo "installed tree of ${#rows[@]} files and $# manual pages checked"
