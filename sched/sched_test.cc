@@ -66,7 +66,8 @@ TEST_F(SchedTest, OperationsAndTheirFailures) {
       {"", [] { return Sched::GroupIdToPath(99); }, "KNI_Get: Not found 0x0BAD0003"},
       {"", [] { return Members(99); }, "KNI_GetInstanceListAlloc: Not found 0x0BAD0003"},
       {"fail ParamListCreate", [] { return Create("host/opt/x"); }, "KNI_ParamListCreate: Out of memory 0x0BAD0014"},
-      {"fail ParamListAddInt --status 7", [] { return Cpu(3); }, "KNI_ParamListAddInt: Unknown status 0x00000007 0x00000007"},
+      {"fail ParamListAddInt --status 7", [] { return Cpu(3); },
+       "KNI_ParamListAddInt: Unknown status 0x00000007 0x00000007"},
       {"fail ParamListGetUInt64 --status 0x0BAD0001", [] { return Members(1); },
        "KNI_ParamListGetUInt64: Failure 0x0BAD0001"},
       // A group without its allocations must not stay behind.

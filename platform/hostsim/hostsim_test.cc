@@ -1,15 +1,22 @@
-// The hostsim tool as a user runs it, on a fresh simulated host per test.
-// Kernel calls come from kni_probe, a process of its own beside hostsim, so
-// that rules, traces, leaks and crashes are seen across processes.
+// The simulated host as its users meet it, on a fresh host per test: the
+// hostsim tool, with kernel calls from kni_probe, a process of its own beside
+// it, so that rules, traces, leaks and crashes are seen across processes; and
+// the kernel interface in this process.
 #include <sqlite3.h>
 #include <sys/xattr.h>
 
+#include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
+#include "kni.h"
 #include "platform/hostsim/kernel_testing.h"
 
 namespace {
+
+using hostsim::KernelTest;
+using hostsim::Split;
 
 const std::string kFolder = std::string(HOSTSIM_BIN).substr(0, std::string(HOSTSIM_BIN).rfind('/') + 1);
 const std::string kProbe = kFolder + "kni_probe";
@@ -27,11 +34,11 @@ struct Step {
   int status = 0;
 };
 
-class Tool : public ::testing::Test {
+class Tool : public KernelTest {
  protected:
   void Run(const std::vector<Step>& steps) {
     for (const Step& s : steps) {
-      std::vector<std::string> words = hostsim::Split(s.line, ' '), env;
+      std::vector<std::string> words = Split(s.line, ' '), env;
       for (; words[0].find('=') != std::string::npos; words.erase(words.begin())) env.push_back(words[0]);
       if (env.empty()) env.push_back(host_.Env());
       const bool probe = words[0] == "probe", refused = s.status == 1, bare = refused && s.expect.back() != '\n';
@@ -41,7 +48,6 @@ class Tool : public ::testing::Test {
       EXPECT_TRUE(!refused || std::count(r.err.begin(), r.err.end(), '\n') == 1) << s.line.substr(0, 70);
     }
   }
-  e2e::SimHost host_;
 };
 
 // HOSTSIM_DB names the state file, created with the default host when missing;
@@ -76,7 +82,6 @@ TEST_F(Tool, GroupCommandsAndInit) {
         "-9223372036854775808\t9223372036854775807\t0\t-2147483648\t2147483647\t-4\t0\t0\nhost/opt/b\t5\t1"
         "\t2\t-3\t4\t5\t-1\t16\t7\t2\nhost/opt/b/c\t6" + kNew + "host/system\t2" + kNew + "host/user\t4" +
         kNew + "top\t8" + kNew},
-       {"probe stats:5 stats:6", "0x00000000 1,18446744073709551615\n0x00000000 0,0\n"},
        {"rmgroup host/opt/b", ""}, {"mkgroup host/opt/b", ""},  // busy, with a child: deleted regardless
        {"probe lookup:host/opt/b lookup:host/opt/b/c", "0x00000000 9\n0x0BAD0003\n"},
        {"fail Get --status 1 --times 0", ""}, {"crash Set", ""}, {"trace on", ""}, {"probe leak:2", "0x00000000\n"},
@@ -85,12 +90,12 @@ TEST_F(Tool, GroupCommandsAndInit) {
 }
 
 // The kernel's rules for the tree, each probe step's line in turn: groups 5
-// to 8 are z (2 worlds) with z/c and a with a/c. A path fills its 780-byte
+// to 8 are z (1 world) with z/c and a with a/c. A path fills its 780-byte
 // buffer with "host/opt/", 770 more bytes and the NUL. Worlds are checked before children.
 TEST_F(Tool, KernelCreatesLooksUpAndDeletesGroups) {
   const std::string n770(770, 'n'), nf = "0x0BAD0003\n", bad = "0x0BAD0040\n", inUse = "0x0BAD0080\n";
   Run({{"mkgroup host/opt/z", ""}, {"mkgroup host/opt/z/c", ""}, {"mkgroup host/opt/a", ""},
-       {"mkgroup host/opt/a/c", ""}, {"busy host/opt/z 2", ""},
+       {"mkgroup host/opt/a/c", ""}, {"busy host/opt/z 1", ""},
        {"probe create:999:a create:1:opt create:1: create:1:a/b create:3:" + n770 + "n create:3:" + n770 +
         " create:0:top", nf + "0x0BAD0005\n" + bad + bad + "0x0BAD0042\n0x00000000 9\n0x00000000 10\n"},
        {"probe lookup: lookup:top lookup:host/opt/" + n770 + " lookup:host//opt lookup:host/ lookup:/host "
@@ -123,7 +128,8 @@ TEST_F(Tool, RefusalsAreOneLine) {
        {"mkgroup host/opt/x --cpu 0,2147483648,0,0", "mkgroup: invalid record field 2147483648", 1},
        {"rmgroup ", "rmgroup: the root and host cannot be deleted", 1},
        {"setmem host/none 0,0,0,0", "setmem: host/none: Not found", 1}, {"fail Foo", "fail: unknown call Foo", 1},
-       {"fail Get --node KNI_NODE_sched_groups_delete --status 1", "fail: unknown node KNI_NODE_sched_groups_delete", 1},
+       {"fail Get --node KNI_NODE_sched_groups_delete --status 1",
+        "fail: unknown node KNI_NODE_sched_groups_delete", 1},
        {"fail ParamListAddInt --node sched_groups_delete --status 1", "fail: ParamListAddInt has no node", 1},
        {"fail ParamListCreate --path host", "fail: ParamListCreate names no group", 1},
        {"fail Get", "fail: --status is required", 1}, {"crash Get --status 1", "crash: unknown option --status", 1},
@@ -155,7 +161,7 @@ TEST_F(Tool, FaultRulesMatchCallNodePathAndCount) {
   };
   for (const auto& c : cases) {
     std::vector<Step> steps = {{"init", ""}};
-    for (const std::string& rule : hostsim::Split(c.rules, ';')) steps.push_back({"fail " + rule, ""});
+    for (const std::string& rule : Split(c.rules, ';')) steps.push_back({"fail " + rule, ""});
     steps.insert(steps.end(), {{"probe " + c.steps, c.out}, {"faults", c.left}});
     Run(steps);
   }
@@ -168,7 +174,8 @@ TEST_F(Tool, FaultRulesMatchCallNodePathAndCount) {
 TEST_F(Tool, CrashRulesKillAtTheMatchingCallOnce) {
   const std::string a = "KNI_Set\tsched_groups_groupCreate\t3\ta\t0x00000000\n";
   const std::string ab = a + "KNI_Set\tsched_groups_groupCreate\t3\tb\t0x00000000\n";
-  const std::string none = "0x0BAD0003\n0x0BAD0003\n", onlyA = "0x00000000 5\n0x0BAD0003\n", both = "0x00000000 5\n0x00000000 6\n";
+  const std::string none = "0x0BAD0003\n0x0BAD0003\n", onlyA = "0x00000000 5\n0x0BAD0003\n",
+                    both = "0x00000000 5\n0x00000000 6\n";
   const struct { const char* rule; std::string calls, groups, left; } cases[] = {  // left: not fired
       {"Set --node sched_groups_delete --path host/opt --skip 2", ab, both,
        "Set\tsched_groups_delete\thost/opt\tcrash\t2\t1\n"},
@@ -201,8 +208,9 @@ TEST_F(Tool, TraceLeaksAndStatusTexts) {
   Run({{"calls", calls}, {"calls --clear", calls}, {"calls", ""}, {"trace off", ""}, {"probe getmem:1", kMemOk},
        {"calls", ""}, {"probe leak:3 getmem:1", "0x00000000\n" + kMemOk}, {"leaks", "4\n"},
        {"leaks --clear", "4\n"}, {"leaks", "0\n"},
-       {"status-text 0", "Success\n"}, {"status-text 0x0BAD0001", "Failure\n"}, {"status-text 195887107", "Not found\n"},
-       {"status-text 0x0bad0004", "Busy\n"}, {"status-text 0x0BAD0005", "Already exists\n"},
+       {"status-text 0", "Success\n"}, {"status-text 0x0BAD0001", "Failure\n"},
+       {"status-text 195887107", "Not found\n"}, {"status-text 0x0bad0004", "Busy\n"},
+       {"status-text 0x0BAD0005", "Already exists\n"},
        {"status-text 0x0BAD0014", "Out of memory\n"}, {"status-text 0x0BAD0040", "Bad parameter\n"},
        {"status-text 0x0BAD0041", "Limit exceeded\n"}, {"status-text 0x0BAD0042", "Name too long\n"},
        {"status-text 0x0BAD0080", "Group in use\n"}, {"status-text 0x0BAD0081", "Unknown status 0x0BAD0081\n"},
@@ -253,6 +261,98 @@ TEST_F(Tool, InstallCopiesAndMarks) {
   EXPECT_TRUE(copy.str() == "- name: a\n" && marked(dir + "/a.yaml") && marked(dir + "/b.yaml") && !marked(a));
   Run({{"mark " + a, ""}});
   EXPECT_TRUE(marked(a));
+}
+
+// A list as full as its capacity: ids for an instance list, texts for an input list.
+using List = std::unique_ptr<KNI_ParamList, void (*)(KNI_ParamList*)>;
+List MakeList(uint32_t kind, const std::string& commaSeparated) {
+  const std::vector<std::string> items = Split(commaSeparated, ',');
+  List list(KNI_ParamListCreate(kind, items.size()), KNI_ParamListDestroy);
+  for (const std::string& item : items) {
+    if (kind == KNI_PARAM_LIST_INSTANCE) KNI_ParamListAddInt(list.get(), std::stoull(item));
+    else KNI_ParamListAddString(list.get(), item.c_str());
+  }
+  return list;
+}
+
+const KNI_Node kMem = KNI_NODE_sched_groups_memAllocationInMB, kCpu = KNI_NODE_sched_groups_cpuAllocationInPct,
+               kInc = KNI_NODE_sched_groups_increaseMemMinMaxInMB, kDec = KNI_NODE_sched_groups_decreaseMemMinMaxInMB;
+
+// Sends the texts to host/opt's node.
+uint32_t Set(KNI_Node node, const std::string& texts) {
+  return KNI_Set(node, MakeList(KNI_PARAM_LIST_INSTANCE, "3").get(), MakeList(KNI_PARAM_LIST_INPUT, texts).get(),
+                 nullptr, 0);
+}
+
+// "min,max,shares,minLimit" of host/opt's memory or CPU record.
+std::string Record(KNI_Node node) {
+  const bool cpu = node == kCpu;
+  unsigned char buf[KNI_MEM_ALLOCATION_SIZE];
+  int64_t wide[4];
+  int32_t narrow[4];
+  const uint32_t size = cpu ? KNI_CPU_ALLOCATION_SIZE : KNI_MEM_ALLOCATION_SIZE;
+  EXPECT_EQ(KNI_Get(node, MakeList(KNI_PARAM_LIST_INSTANCE, "3").get(), buf, size), ZRV_OK);
+  std::memcpy(wide, buf, sizeof wide);
+  std::memcpy(narrow, buf, sizeof narrow);
+  std::string text;
+  for (int i = 0; i < 4; ++i) text += (i == 0 ? "" : ",") + std::to_string(cpu ? narrow[i] : wide[i]);
+  // Both records end in the kernel's mark.
+  return text + (std::memcmp(buf + size - 4, "\x42\x4D\0\0", 4) == 0 ? "" : " unmarked");
+}
+
+// Keys are applied to a copy of the record, which is checked before it is
+// kept. start "": 10,100,-1,-1; after "": refused as a bad parameter, nothing changed.
+TEST_F(KernelTest, KeysChangeRecordsWithinTheirBounds) {
+  const struct { const char* start; KNI_Node node; const char* texts; const char* after; } cases[] = {
+      {"", kMem, "min=20", "20,100,-1,-1"},                  {"", kMem, "max=-1,min=101", "101,-1,-1,-1"},
+      {"", kMem, "shares=-3,minLimit=5", "10,100,-3,5"},     {"", kMem, "min=7,min=008", "8,100,-1,-1"},
+      {"", kMem, "min=0,max=0", "0,0,-1,-1"},                {"", kCpu, "max=2147483648", ""},
+      {"", kMem, "max=9223372036854775807", "10,9223372036854775807,-1,-1"},
+      {"", kMem, "minLimit=-9223372036854775808", "10,100,-1,-9223372036854775808"},
+      {"", kCpu, "max=2147483647,shares=-2147483648", "10,2147483647,-2147483648,-1"},
+      {"", kCpu, "shares=-2147483649", ""},                  {"100,-1,7,3", kInc, "min=5,max=7", "105,-1,7,3"},
+      {"100,200,-1,-1", kInc, "min=50,max=0", "150,200,-1,-1"}, {"100,200,-1,-1", kDec, "min=0,max=201", ""},
+      {"100,200,-1,-1", kDec, "min=100,max=50", "0,150,-1,-1"}, {"100,200,-1,-1", kDec, "min=101,max=0", ""},
+      {"100,-1,-1,-1", kDec, "min=1,max=5000", "99,-1,-1,-1"}, {"5,9,-1,-1", kInc, "shares=1", ""},
+      {"1,-1,-1,-1", kInc, "min=9223372036854775807", ""},   {"0,-1,-1,-1", kInc, "min=18446744073709551616", ""},
+  };
+  const char* const refused[] = {
+      "max=9223372036854775808", "minLimit=-9223372036854775809", "min=-1", "max=9", "min=101", "max=-2",
+      "min=50,bogus=1", "min=50,max=1x", "min=", "=5", "min", "min= 5", "min=+5", "min=0x10", "min=-", "MIN=5"};
+  auto check = [](std::string start, KNI_Node node, const std::string& texts, const char* after) {
+    if (start.empty()) start = "10,100,-1,-1";
+    std::vector<std::string> f = Split(start, ',');
+    const KNI_Node record = node == kCpu ? kCpu : kMem;
+    ASSERT_EQ(Set(record, "min=" + f[0] + ",max=" + f[1] + ",shares=" + f[2] + ",minLimit=" + f[3]), ZRV_OK);
+    EXPECT_EQ(Set(node, texts), *after ? ZRV_OK : ZRV_BAD_PARAM) << texts;
+    EXPECT_EQ(Record(record), *after ? after : start) << texts;
+  };
+  for (const auto& c : cases) check(c.start, c.node, c.texts, c.after);
+  for (const char* texts : refused) {
+    for (KNI_Node node : {kMem, kCpu}) check("", node, texts, "");
+  }
+}
+
+// A list holds one kind up to its capacity; a destroyed one is refused, not followed.
+TEST_F(KernelTest, ParameterListsKeepKindAndCapacity) {
+  EXPECT_EQ(KNI_ParamListCreate(2, 1), nullptr);
+  EXPECT_EQ(KNI_ParamListCreate(KNI_PARAM_LIST_INPUT, 0), nullptr);
+  List ints = MakeList(KNI_PARAM_LIST_INSTANCE, "7"), texts = MakeList(KNI_PARAM_LIST_INPUT, "x");
+  KNI_ParamList* gone = KNI_ParamListCreate(KNI_PARAM_LIST_INSTANCE, 1);
+  KNI_ParamListDestroy(gone);
+  uint64_t value = 0;
+  char buf[KNI_MEM_ALLOCATION_SIZE];
+  const struct { const char* what; uint32_t status, expected; } cases[] = {
+      {"text into ints", KNI_ParamListAddString(ints.get(), "x"), ZRV_BAD_PARAM},
+      {"int into texts", KNI_ParamListAddInt(texts.get(), 7), ZRV_BAD_PARAM},
+      {"int past capacity", KNI_ParamListAddInt(ints.get(), 9), ZRV_LIMIT_EXCEEDED},
+      {"text past capacity", KNI_ParamListAddString(texts.get(), "z"), ZRV_LIMIT_EXCEEDED},
+      {"read index 0", KNI_ParamListGetUInt64(ints.get(), 0, &value), ZRV_OK},
+      {"read past the end", KNI_ParamListGetUInt64(ints.get(), 1, &value), ZRV_BAD_PARAM},
+      {"a destroyed list", KNI_Get(kMem, gone, buf, KNI_MEM_ALLOCATION_SIZE), ZRV_BAD_PARAM},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.status, c.expected) << c.what;
+  EXPECT_EQ(value, 7u);
 }
 
 }  // namespace
