@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   try {
     e2e::SimHost host;
     Args files;
-    judge::Pools pools = judge::Examples(host, &files);
+    judge::Annex annex = judge::Examples(host, &files);
     std::string rpd = host.dir() + "/rp.d";
     if (host.PoolctlWithDefinitions(rpd, {"list"}).status == e2e::kNoPrivateEtc) return 77;
     std::mt19937 random(seed);
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     bool sound = false;
     for (int round = 1; round <= rounds; ++round) {
       size_t mix = pickMix(random);
-      std::string where = "round " + std::to_string(round) + ":";  // and its commands
+      std::string where = "round " + std::to_string(round);  // and its commands
       auto fail = [&](const std::string& what) {
         std::printf("%s: %s\n", where.c_str(), what.c_str());
         ++failures;
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
       for (size_t i = 3 + random() % 4; i > 0; --i) {
         commands.push_back(kMixes[mix][random() % kMixes[mix].size()]);
         running.emplace_back(host.StartPoolctlWithDefinitions(rpd, commands.back()));
-        where += commands.size() == 1 ? " poolctl" : " | poolctl";
+        where += commands.size() == 1 ? ": poolctl" : " | poolctl";
         for (const std::string& a : commands.back()) where += " " + a;
       }
       if (mix == kBusyMix) {
@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
         if (!wrong.empty()) fail("process " + std::to_string(i + 1) + ": " + wrong);
       }
       processes += static_cast<int>(running.size());
-      judge::Look look = judge::Inspect(host.db(), pools, true);
+      judge::Look look = judge::Inspect(host.db(), annex, true);
       for (const std::string& problem : look.problems) fail(problem);
       for (const auto& [path, records] : look.groups) {
         if (records.substr(records.rfind(' ')) != " 0") fail(path + " still has worlds");

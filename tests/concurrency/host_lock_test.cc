@@ -42,6 +42,7 @@ TEST(HostLock, HeldOnItsOwnFileOnly) {
   // the process without it, at once, changing nothing through the name.
   const std::pair<std::function<bool()>, bool> kCases[] = {
       {[] { return true; }, true},
+      {[] { return close(STDIN_FILENO), true; }, true},  // the file opened as descriptor 0
       {[&] { return File(p); }, true},  // ours, readable by others: made ours alone
       {[&] { return File(o) && symlink(o, p) == 0; }, false},
       {[&] { return symlink(o, p) == 0; }, false},  // a dangling link

@@ -44,15 +44,37 @@ std::atomic<uint64_t> faults{0}, faultFailures{0}, crashes{0}, crashFailures{0},
 
 class Driver {
  public:
-  Driver(const judge::Pools& pools, const std::string& rpd, uint64_t every)
-      : pools_(pools), rpd_(rpd), every_(every) {}
+  Driver(const judge::Annex& annex, const Args& files, const std::string& rpd, uint64_t every)
+      : annex_(annex), files_(files), rpd_(rpd), every_(every) {}
 
   // A line for each failure, then how often a re-run after a kill converged.
   std::string Command(const Scenario& scenario, const Args& args) {
     label_ = std::string(scenario.name) + ": poolctl";
-    for (const std::string& a : args) label_ += " " + a.substr(a[0] == '/' ? a.rfind('/') + 1 : 0);
+    for (const std::string& a : args) label_ += " " + a;
     out_.clear();
     converges_[0] = converges_[1] = 0;
+    Start(scenario);
+    std::map<std::string, uint64_t> calls = Undisturbed(args);
+    if (Report("undisturbed", &faultFailures)) return out_;
+    for (const char* call : kCalls) {
+      std::vector<uint32_t> statuses = {kFailure};
+      auto special = kSpecial.find(args[0]);
+      if (special != kSpecial.end() && std::strcmp(call, "ParamListCreate") != 0) {
+        statuses.insert(statuses.end(), special->second.begin(), special->second.end());
+      }
+      for (uint64_t k = 0; k < calls[call]; k += every_) {
+        for (uint32_t status : statuses) Fault(args, call, status, k);
+        for (bool after : {false, true}) {
+          if (std::strncmp(call, "ParamList", 9) != 0) Crash(args, call, after, k);  // kernel calls
+        }
+      }
+    }
+    return out_ + "after a kill, " + label_ + " converges " + std::to_string(converges_[0]) + ", does not " +
+           std::to_string(converges_[1]) + "\n";
+  }
+
+ private:
+  void Start(const Scenario& scenario) {
     host_.Hostsim({"init"});
     for (const Args& a : scenario.setup) {
       e2e::RunResult r = a[0] == "hostsim" ? host_.Hostsim(Args(a.begin() + 1, a.end())) : Poolctl(a);
@@ -64,7 +86,11 @@ class Driver {
     sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
     sqlite3_close(db);
     host_.SaveState("start");
-    // Rules that never fire count the calls of each kind.
+  }
+
+  // The calls of each kind that the undisturbed run makes, counted by rules
+  // that never fire.
+  std::map<std::string, uint64_t> Undisturbed(const Args& args) {
     e2e::RunResult clean = Run(args, [&](hostsim::State& s) {
       for (const char* call : kCalls) s.AddFaultRule({call, {}, {}, kFailure, kNever, 1});
     });
@@ -76,34 +102,19 @@ class Driver {
     end_ = Inspect(true).groups;
     Check(judge::Judge(args, clean, clean.out));
     if (clean.err.find(": ") != std::string::npos) Check("it fails undisturbed");
-    if (Report("undisturbed", &faultFailures)) return out_;
-    for (const char* call : kCalls) {
-      std::vector<uint32_t> statuses = {kFailure};
-      auto special = kSpecial.find(args[0]);
-      if (special != kSpecial.end() && std::strcmp(call, "ParamListCreate") != 0) {
-        statuses.insert(statuses.end(), special->second.begin(), special->second.end());
-      }
-      for (uint64_t k = 0; k < calls[call]; k += every_) {
-        for (uint32_t status : statuses) Fault(args, call, status, k);
-      }
-    }
-    for (const char* call : {"Get", "Set", "GetInstanceListAlloc"}) {
-      for (uint64_t k = 0; k < calls[call]; k += every_) {
-        for (bool after : {false, true}) Crash(args, call, after, k);
-      }
-    }
-    return out_ + "after a kill, " + label_ + " converges " + std::to_string(converges_[0]) + ", does not " +
-           std::to_string(converges_[1]) + "\n";
+    return calls;
   }
 
- private:
   template <typename Fn>
   void Change(Fn change) {
     std::unique_ptr<hostsim::State> state = hostsim::State::Open(host_.db(), true);
     state->Write([&] { change(*state); });
   }
-  e2e::RunResult Poolctl(const Args& args) {  // enable and disable read /etc/rp.d
-    return args[0][0] == 'e' || args[0][0] == 'd' ? host_.PoolctlWithDefinitions(rpd_, args) : host_.Poolctl(args);
+  // list, load and unload are given the definition files; enable and disable read /etc/rp.d.
+  e2e::RunResult Poolctl(Args args) {
+    if (args[0][0] == 'e' || args[0][0] == 'd') return host_.PoolctlWithDefinitions(rpd_, args);
+    if (args[0][0] != '-') args.insert(args.end(), files_.begin(), files_.end());
+    return host_.Poolctl(args);
   }
   template <typename Fn>
   e2e::RunResult Run(const Args& args, Fn rules) {
@@ -111,7 +122,7 @@ class Driver {
     return Change(rules), Poolctl(args);
   }
   judge::Look Inspect(bool annexRule) {
-    judge::Look look = judge::Inspect(host_.db(), pools_, annexRule);
+    judge::Look look = judge::Inspect(host_.db(), annex_, annexRule);
     problems_.insert(problems_.end(), look.problems.begin(), look.problems.end());
     return look;
   }
@@ -177,7 +188,8 @@ class Driver {
     Report(what, &crashFailures);
   }
 
-  const judge::Pools& pools_;
+  const judge::Annex& annex_;
+  const Args& files_;
   const std::string rpd_;  // the folder that becomes /etc/rp.d
   const uint64_t every_;
   e2e::SimHost host_;
@@ -197,27 +209,29 @@ int main(int argc, char** argv) {
   }
   e2e::SimHost home;
   Args files;
-  judge::Pools pools = judge::Examples(home, &files);
+  judge::Annex annex;
+  try {
+    annex = judge::Examples(home, &files);
+  } catch (const std::exception& e) {
+    std::printf("%s\nRELIABILITY faults 0 failures 1\n", e.what());
+    return 1;
+  }
   std::string rpd = home.dir() + "/rp.d";
   if (home.PoolctlWithDefinitions(rpd, {"list"}).status == e2e::kNoPrivateEtc) return 77;
-  auto with = [&](Args args) {
-    args.insert(args.end(), files.begin(), files.end());
-    return args;
-  };
   const char *vms = "host/opt/vms", *gold = "host/opt/vms/gold", *bronze = "host/opt/vms/bronze",
              *burst = "host/opt/vms/burst", *logging = "host/system/logging";
   // A fresh host, the definitions loaded (a group's allocations changed
   // since), an annex pool in service, pools disabled with -n.
   const Scenario scenarios[] = {
-      {"fresh host", {}, 2, {with({"list"}), with({"load"}), with({"unload"}), {"enable", vms, gold}, {"disable", bronze}}},
-      {"after load", {with({"load"}), {"hostsim", "setcpu", gold, "100,200,3000,-1"}}, 4,
-       {with({"unload"}), {"enable", "host/opt/vms/staging", burst}, {"-g", gold, "-i", "-m", "4096"},
-        {"-g", logging, "-w", "1", "-m", "128"}, with({"load"}), {"disable", "-n", gold, bronze},
+      {"fresh host", {}, 2, {{"list"}, {"load"}, {"unload"}, {"enable", vms, gold}, {"disable", bronze}}},
+      {"after load", {{"load"}, {"hostsim", "setcpu", gold, "100,200,3000,-1"}}, 4,
+       {{"unload"}, {"enable", "host/opt/vms/staging", burst}, {"-g", gold, "-i", "-m", "4096"},
+        {"-g", logging, "-w", "1", "-m", "128"}, {"load"}, {"disable", "-n", gold, bronze},
         {"disable", "-w", "5", bronze, logging}, {"-g", vms, "-e"}}},
-      {"annex enabled", {with({"load"}), {"enable", burst}}, 1,
-       {{"disable", burst, bronze}, with({"unload"}), {"disable", "-n", "-w", "5", burst}, {"enable", burst}}},
-      {"disabled with -n", {with({"load"}), {"enable", burst}, {"disable", "-n", vms, gold}}, 1,
-       {{"enable", vms, gold}, with({"load", "-q"}), with({"unload"})}},
+      {"annex enabled", {{"load"}, {"enable", burst}}, 1,
+       {{"disable", burst, bronze}, {"unload"}, {"disable", "-n", "-w", "5", burst}, {"enable", burst}}},
+      {"disabled with -n", {{"load"}, {"enable", burst}, {"disable", "-n", vms, gold}}, 1,
+       {{"enable", vms, gold}, {"load", "-q"}, {"unload"}}},
   };
   std::vector<std::pair<const Scenario*, const Args*>> items;
   for (const Scenario& s : scenarios) {
@@ -226,7 +240,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> out(items.size());  // each command's lines keep their place
   std::atomic<size_t> next{0};
   auto work = [&] {
-    Driver driver(pools, rpd, every);
+    Driver driver(annex, files, rpd, every);
     for (size_t i; (i = next++) < items.size();) out[i] = driver.Command(*items[i].first, *items[i].second);
   };
   std::thread worker(work);  // two hosts at once

@@ -38,14 +38,11 @@ const struct Row {
 
 // Whether the whole line matches the extended regular expression.
 bool Matches(const std::string& pattern, const std::string& line) {
-  using Compiled = std::unique_ptr<regex_t, void (*)(regex_t*)>;
-  thread_local std::map<std::string, Compiled> compiled;
-  auto it = compiled.find(pattern);
-  if (it == compiled.end()) {
-    it = compiled.emplace(pattern, Compiled(new regex_t, [](regex_t* r) { regfree(r), delete r; })).first;
-    if (regcomp(it->second.get(), ("^(" + pattern + ")$").c_str(), REG_EXTENDED | REG_NOSUB) != 0) throw std::runtime_error(pattern);
-  }
-  return !pattern.empty() && regexec(it->second.get(), line.c_str(), 0, nullptr, 0) == 0;
+  regex_t re;
+  if (pattern.empty() || regcomp(&re, ("^(" + pattern + ")$").c_str(), REG_EXTENDED | REG_NOSUB) != 0) return false;
+  bool matches = regexec(&re, line.c_str(), 0, nullptr, 0) == 0;
+  regfree(&re);
+  return matches;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -74,7 +71,7 @@ std::string Problem(const Row* row, const e2e::RunResult& r, const std::vector<s
 
 }  // namespace
 
-Pools Examples(const e2e::SimHost& host, Args* files) {
+Annex Examples(const e2e::SimHost& host, Args* files) {
   Args install = {"install"}, list = {"list", "-v"};
   for (const char* name : {"system.yaml", "vms.yaml", "annex.yaml"}) {
     install.push_back(std::string(SOURCE_DIR) + "/examples/" + name);
@@ -84,17 +81,17 @@ Pools Examples(const e2e::SimHost& host, Args* files) {
   list.insert(list.end(), files->begin(), files->end());
   e2e::RunResult installed = host.Hostsim(install), csv = host.Poolctl(list);
   if (installed.status != 0 || csv.status != 0) throw std::runtime_error(installed.err + csv.err);
-  Pools pools;
-  auto number = [](const std::string& text) { return text == "-" ? -1 : std::stoll(text); };
-  for (const std::string& line : Lines(csv.out.substr(csv.out.find('\n') + 1))) {
+  Annex annex;
+  for (const std::string& line : Lines(csv.out)) {
     std::vector<std::string> f(1);  // name, enabled, memMin, memMax, ...
     for (char c : line) c == ',' ? f.push_back("") : f.back().push_back(c);
-    pools[f.at(0)] = {number(f.at(2)), number(f.at(3)), f[0] == "host/opt/vms/burst"};  // the annex pool
+    if (f[0] == annex.parent) annex.parentMin = std::stoll(f.at(2));
+    if (f[0] == annex.path) annex.max = std::stoll(f.at(3));
   }
-  return pools;
+  return annex;
 }
 
-Look Inspect(const std::string& db, const Pools& pools, bool annexRule) {
+Look Inspect(const std::string& db, const Annex& annex, bool annexRule) {
   Look look;
   std::map<std::string, hostsim::Group> groups;
   try {
@@ -107,19 +104,16 @@ Look Inspect(const std::string& db, const Pools& pools, bool annexRule) {
   } catch (const std::exception& e) {
     look.problems.push_back(e.what());
   }
-  // An annex pool's group reserves its memory maximum in its parent's minimum.
-  std::map<std::string, int64_t> reserved;
-  for (const auto& [path, pool] : pools) {
-    if (pool.annex) reserved[path.substr(0, path.rfind('/'))] += groups.count(path) ? pool.max : 0;
-  }
   for (const auto& [path, g] : groups) {
     look.groups[path] = Text(g.mem) + " " + Text(g.cpu) + " " + std::to_string(g.worlds);
-    auto r = reserved.find(path);
-    if (!annexRule || r == reserved.end()) continue;
-    int64_t min = g.mem.min;
-    if (min != pools.at(path).min + r->second && !(g.mem.max == 0 && (min == 0 || min == r->second))) {
-      look.problems.push_back(path + ": memory minimum " + std::to_string(min) + " with " +
-                              std::to_string(r->second) + " reserved for annex children");
+  }
+  auto parent = groups.find(annex.parent);
+  int64_t reserved = groups.count(annex.path) ? annex.max : 0;
+  if (annexRule && parent != groups.end()) {
+    const hostsim::Allocation& mem = parent->second.mem;
+    if (mem.min != annex.parentMin + reserved && !(mem.max == 0 && (mem.min == 0 || mem.min == reserved))) {
+      look.problems.push_back(annex.parent + ": memory minimum " + std::to_string(mem.min) + " with " +
+                              std::to_string(reserved) + " reserved for " + annex.path);
     }
   }
   return look;

@@ -15,25 +15,26 @@ namespace judge {
 
 using Args = std::vector<std::string>;
 
-struct Pool {
-  int64_t min = 0, max = -1;  // the declared memory minimum and maximum
-  bool annex = false;
+// The examples' annex pool, its memory maximum, its parent and the parent's
+// declared memory minimum.
+struct Annex {
+  std::string path = "host/opt/vms/burst", parent = "host/opt/vms";
+  int64_t max = 0, parentMin = 0;
 };
-using Pools = std::map<std::string, Pool>;
 
 // Copies the example definitions into the host's folder rp.d, marked
-// installed, into *files; returns their pools.
-Pools Examples(const e2e::SimHost& host, Args* files);
+// installed, with their paths into *files; reads their annex pool.
+Annex Examples(const e2e::SimHost& host, Args* files);
 
 // A host's groups by path (their records, ids aside) and its problems: the
 // state's own soundness check, leaked lists, and with annexRule an annex
 // parent whose memory minimum is neither 0 nor exactly its declared minimum
-// plus the maxima of its annex children.
+// plus the maximum of its annex child, if that exists.
 struct Look {
   std::map<std::string, std::string> groups;
   std::vector<std::string> problems;
 };
-Look Inspect(const std::string& db, const Pools& pools, bool annexRule);
+Look Inspect(const std::string& db, const Annex& annex, bool annexRule);
 
 // What is wrong with a run, if anything: a status or a line on standard
 // error that its command does not specify, no report last, standard output
