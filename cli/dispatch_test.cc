@@ -1,6 +1,5 @@
-// The entry point in this process, for argument vectors that no exec on this
-// machine hands a program; everything else is tested through the binary.
-// The test host is loader/testing.h's.
+// The entry point in this process, on loader/testing.h's host, for argument
+// vectors that no exec here hands a program; the rest runs the binary.
 #include <unistd.h>
 
 #include <string>

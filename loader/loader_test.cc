@@ -189,20 +189,14 @@ TEST(CheckUtf8, WellFormedOrFirstBadByte) {
   }
 }
 
-// The text read over whatever the string held, or "not installed" when the
-// opened file has lost its mark; special files are the hostile files'.
-TEST(ReadDefinitionText, MarkedRegularFilesUpToTheCap) {
+// The text read replaces what the string held; a file that has lost its mark
+// once opened is not installed. Special files are the hostile files' rows.
+TEST(ReadDefinitionText, MarkedRegularFiles) {
   const TempDir d;
-  const std::string largest(Loader::internal::kMaxDefinitionBytes, '#');
-  ASSERT_EQ(symlink(d.Write("target", "- name: a\n").c_str(), (d.path + "/link").c_str()), 0);
-  for (const auto& [path, result] : Rows{
-           {d.Write("empty", ""), ""},
-           {d.path + "/link", "- name: a\n"},
-           {d.Write("largest", largest), largest},
-           {d.Write("unmarked", "- name: a\n", ""), "not installed"}}) {
-    std::string text = "left over";
-    EXPECT_EQ(Loader::internal::ReadDefinitionText(path, text) ? text : "not installed", result) << path;
-  }
+  std::string text = "left over";
+  EXPECT_TRUE(Loader::internal::ReadDefinitionText(d.Write("plain", "- name: a\n"), text));
+  EXPECT_EQ(text, "- name: a\n");
+  EXPECT_FALSE(Loader::internal::ReadDefinitionText(d.Write("unmarked", "", ""), text));
 }
 
 // Regular files without a leading dot, also where no entry types are reported.
@@ -244,6 +238,9 @@ TEST(Load, SortedAcrossFilesOrTheFirstError) {
   EXPECT_EQ(load({two, one}, true), "host/opt/b host/opt/a/b host/opt/a ");
   EXPECT_EQ(load({two, two}, false), "host/opt/a host/opt/a ");
   EXPECT_EQ(load({d.Write("empty", ""), d.Write("scalar", "text\n"), d.Write("map", "{}\n")}, false), "");
+  EXPECT_EQ(load({d.Write("largest", std::string(Loader::internal::kMaxDefinitionBytes, '#'))}, false), "");
+  ASSERT_EQ(symlink(two.c_str(), (d.path + "/link").c_str()), 0);
+  EXPECT_EQ(load({d.path + "/link"}, false), "host/opt/a ");
   EXPECT_EQ(load({d.Write("digit", "- name: a\n", "1")}, false), d.path + "/digit: is not installed");
   EXPECT_EQ(load({one, d.Write("double", "", "\x01\x01")}, false), d.path + "/double: is not installed");
   EXPECT_EQ(load({d.Write("zero", "", std::string(1, '\0'))}, false), d.path + "/zero: is not installed");

@@ -1,15 +1,33 @@
 // The table, CSV and JSON layouts are checked whole through the binary; here
-// the judgement of each pool and the text escaping of JSON, byte by byte.
+// the walk of the groups, the judgement of each pool and the text escaping of
+// JSON, byte by byte, on loader/testing.h's host.
 #include <cstdint>
+#include <algorithm>
 #include <limits>
+#include <stdexcept>
 #include <string>
 
 #include "gtest/gtest.h"
 #include "poolstat/drift.h"
+#include "poolstat/live.h"
 #include "poolstat/output.h"
 
 namespace Poolstat {
 namespace {
+
+// Every group below the path at any depth, and nothing more: seven groups
+// fill the walk's queue to its capacity, past which nothing may be read.
+TEST(Live, GroupsBelow) {
+  for (const char* name : {"opt/a", "opt/a/x", "opt/b", "opt/c", "opt/d", "opt/e", "opt/f", "user/y"}) {
+    Sched::CreateGroup(std::string("host/") + name, {0, -1, -1, -1, 0}, {0, -1, 1000, -1, 0});
+  }
+  std::vector<std::string> paths;
+  for (const Group& g : ReadGroupsBelow("host/opt", 7)) paths.push_back(g.path.substr(9));
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(paths, (std::vector<std::string>{"a", "a/x", "b", "c", "d", "e", "f"}));
+  EXPECT_THROW(ReadGroupsBelow("host/opt", 6), std::runtime_error);
+  EXPECT_TRUE(ReadGroupsBelow("host/none", 9).empty());
+}
 
 // Memory as given, CPU as given or at its defaults; the trailing words hold
 // what a read leaves there, which nothing compares.
