@@ -1,9 +1,16 @@
 // poolctl through the real binary, on a simulated host whose /etc/rp.d is a
-// folder of the test's own: the routing, the legacy mode and the commands.
-// Each row starts from a saved host, runs hostsim's set-up commands and one
-// poolctl, and gives the whole output and the groups below host/opt after it.
+// folder of the test's own: the routing, the legacy mode, the commands and
+// the host lock. Each row starts from a saved host, runs hostsim's set-up
+// commands and one poolctl, and gives the whole output and the groups below
+// host/opt after it.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <fstream>
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -353,6 +360,90 @@ TEST_F(Poolctl, TagsReadTheHost) {
   }
   EXPECT_EQ(reads, "hardware_cpu_cpuInfo system_bootOption memory_comprehensive "
                    "system_supportedVMs system_bootCmdLine ");
+}
+
+// The commands that change groups take turns through the host lock. The
+// checks are on the order of events (the lock's waiters, the groups, which
+// process ended first), never on how long something took.
+
+// Whether the process waits in flock for the file with this inode: the kernel
+// lists such waiters in /proc/locks with an arrow, ending in ":inode".
+bool WaitsForLock(pid_t pid, ino_t inode) {
+  std::ifstream locks("/proc/locks");
+  for (std::string line; std::getline(locks, line);) {
+    std::istringstream in(line);
+    std::string number, arrow, kind, advisory, mode, owner, file;
+    in >> number >> arrow >> kind >> advisory >> mode >> owner >> file;
+    if (arrow == "->" && kind == "FLOCK" && owner == std::to_string(pid) &&
+        file.substr(file.rfind(':') + 1) == std::to_string(inode)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether the process has ended; it stays a zombie until it is waited for.
+bool Ended(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  return text.rfind(") ") == std::string::npos || text[text.rfind(") ") + 2] == 'Z';
+}
+
+// Polls until the condition holds. The bound only keeps a broken build from
+// hanging the test run; no check depends on it.
+bool Eventually(const std::function<bool()>& condition) {
+  for (int i = 0; i < 30000 && !condition(); ++i) usleep(1000);
+  return condition();
+}
+
+// Each changing command waits while another process holds the lock, and
+// changes nothing before it has it; list and the legacy mode never wait.
+TEST_F(Poolctl, ChangingCommandsWaitForTheLockHolder) {
+  // Without a /run/lock of its own the test would hold the machine's lock.
+  if (!e2e::PrivateLockFolder()) GTEST_SKIP() << "no private /run/lock here";
+  const int lock = open("/run/lock/poolctl.lock", O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+  struct stat st = {};
+  ASSERT_TRUE(lock >= 0 && fstat(lock, &st) == 0);
+  const std::pair<std::vector<std::string>, bool> cases[] = {
+      {{"load"}, true}, {{"unload"}, true}, {{"enable", "host/opt/vm"}, true},
+      {{"disable", "-n", "host/opt/vm"}, true}, {{"list"}, false},
+      {{"-g", "host/user", "-e"}, false}};
+  for (const auto& [args, waits] : cases) {
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    const std::string before = Tree();
+    std::unique_ptr<e2e::Process> p(host_.StartPoolctlWithDefinitions(host_.dir() + "/rp.d", args));
+    ASSERT_TRUE(Eventually([&] { return WaitsForLock(p->pid(), st.st_ino) || Ended(p->pid()); }));
+    EXPECT_EQ(WaitsForLock(p->pid(), st.st_ino), waits) << args[0];
+    EXPECT_EQ(Tree(), before) << args[0];
+    ASSERT_EQ(flock(lock, LOCK_UN), 0);
+    const e2e::RunResult r = p->Wait();
+    EXPECT_EQ(r.status, 0) << args[0] << r.out << r.err;
+  }
+  close(lock);
+  EXPECT_EQ(Tree(), "vm,0,0,0,0,0,-1,2000,-1,0");  // each did its work once the lock was free
+}
+
+// A disable that waits for a busy group holds the lock only for each attempt:
+// a load finishes while it still waits, and the disable then succeeds once the
+// group is free. Were the lock held over the whole wait, the load could only
+// run after the disable had given up.
+TEST_F(Poolctl, WaitingDisableLetsOthersThrough) {
+  if (!e2e::PrivateLockFolder()) GTEST_SKIP() << "no private /run/lock here";
+  host_.RestoreState("L");
+  Sim("busy host/opt/vm/guest 1; trace on");
+  std::unique_ptr<e2e::Process> disable(host_.StartPoolctlWithDefinitions(
+      host_.dir() + "/rp.d", {"disable", "-w", "30", "host/opt/vm/guest"}));
+  ASSERT_TRUE(Eventually([&] {  // an attempt has met the busy group
+    return host_.Hostsim({"calls"}).out.find("delete\t6\t-\t0x0BAD0004") != std::string::npos;
+  }));
+  const e2e::RunResult load = Run({"load", "-q"});
+  EXPECT_EQ(load.status, 0) << load.err;
+  EXPECT_FALSE(Ended(disable->pid()));
+  Sim("busy host/opt/vm/guest 0");
+  const e2e::RunResult r = disable->Wait();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out + r.err, "");
+  EXPECT_EQ(Tree(), kVm);
 }
 
 }  // namespace
