@@ -111,17 +111,18 @@ TEST_F(Poolstat, Rows) {
        "0x0BAD0003; mkgroup host/opt/gone; fail Get --node sched_groups_groupPathName --path "
        "host/opt/gone --status 0x0BAD0003", {"-v", file_}, 2, kCsvHeader + kBatch + kVm + kCache +
            "host/opt/vm/guest,missing,declared,512,512,-,normal,0,-,1000,\n", ""},
-      // JSON: differing fields listed, a pool without a group has no live values.
-      {"setmem host/opt/vm/guest 512,600,-4,-1", {two_, "-j"}, 2, Json(
-           "{'matches': false,\n'pools': [\n  {'name': 'host/opt/batch', 'state': 'inactive', "
+      // JSON: differing fields listed, a pool without a group has no live values, names whole.
+      {"setmem host/opt/vm/guest 512,600,-4,-1; mkgroup host/opt/caf\xc3\xa9", {two_, "-j"}, 2,
+       Json("{'matches': false,\n'pools': [\n  {'name': 'host/opt/batch', 'state': 'inactive', "
            "'differs': [], 'declared': {'auto': false, 'annex': false, 'memMin': 100, 'memMax': "
            "100, " + rest + "'cpuShares': 1000}, 'live': null},\n  {'name': 'host/opt/vm/guest', "
            "'state': 'drifted', 'differs': ['memMax', 'memShares'], 'declared': {'auto': true, "
            "'annex': false, 'memMin': 512, 'memMax': 512, 'memMinLimit': -1, 'memShares': -3, "
            "'cpuMin': 0, 'cpuMax': -1, 'cpuShares': 1000}, 'live': {'memMin': 512, 'memMax': 600, "
            "'memMinLimit': -1, 'memShares': -4, 'cpuMin': 0, 'cpuMax': -1, 'cpuShares': 1000}}\n],"
-           "\n'undeclared': [\n  {'name': 'host/opt/vm', 'live': {'memMin': 1024, 'memMax': 4096, "
-           + rest + "'cpuShares': 2000}}\n]}\n"), ""},
+           "\n'undeclared': [\n  {'name': 'host/opt/caf\xc3\xa9', 'live': {'memMin': 0, 'memMax': "
+           "-1, " + rest + "'cpuShares': 1000}},\n  {'name': 'host/opt/vm', 'live': {'memMin': "
+           "1024, 'memMax': 4096, " + rest + "'cpuShares': 2000}}\n]}\n"), ""},
       {"", {"-h", file_}, 0, "", kUsage},
       {"", {"-v", "--help"}, 0, "", kUsage},
       {"", {"-x", file_}, 1, "", "poolstat: invalid option -- 'x'\n" + kUsage},
