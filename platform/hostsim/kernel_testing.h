@@ -26,10 +26,9 @@ inline std::vector<std::string> Split(const std::string& text, char separator) {
   return parts;
 }
 
-// Command lines with ";" between them, words between single blanks: leading NAME=value words
-// replace the host's environment, "probe" runs kni_probe. All but the last must succeed
-// silently; expect is the last one's standard output, then standard error. With status 1, a
-// text without a newline is the one error line after "hostsim: ".
+// Command lines, ";" between them (leading NAME=value words replace the host's environment;
+// "probe" runs kni_probe). All but the last succeed silently; expect is the last one's output,
+// then its errors; with status 1, a text without a newline is the one line after "hostsim: ".
 struct Step {
   std::string lines, expect;
   int status = 0;
