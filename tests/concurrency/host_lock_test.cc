@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include <functional>
-#include <iterator>
+#include <memory>
 #include <string>
 
 #include "gtest/gtest.h"
@@ -22,9 +22,9 @@ mode_t Mode(const char* path) {
 
 // Whether another open file description can take the lock now.
 bool Free(const char* path) {
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  bool free = fd < 0 || flock(fd, LOCK_EX | LOCK_NB) == 0;
-  return (fd < 0 || close(fd) == 0) && free;
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  return close(fd) == 0 && free;
 }
 
 // A file that others may read.
@@ -37,9 +37,9 @@ TEST(HostLock, HeldOnItsOwnFileOnly) {
   ASSERT_NE(mkdtemp(folder), nullptr);
   const std::string lock = std::string(folder) + "/poolctl.lock", other = std::string(folder) + "/other";
   const char *p = lock.c_str(), *o = other.c_str();
-  // What lies under the lock's name (false: it cannot be made here), and
-  // whether the lock is then held: anything but our own plain file leaves
-  // the process without it, at once, changing nothing through the name.
+  // What lies under the lock's name (false: it cannot be made here), and whether the lock is
+  // then held: anything but our own plain file leaves the process without it, at once, changing
+  // nothing through the name. The last row removes the folder.
   const std::pair<std::function<bool()>, bool> kCases[] = {
       {[] { return true; }, true},
       {[] { return close(STDIN_FILENO), true; }, true},  // the file opened as descriptor 0
@@ -52,22 +52,20 @@ TEST(HostLock, HeldOnItsOwnFileOnly) {
       {[&] { return geteuid() == 0 && File(p) && chown(p, 65534, 65534) == 0; }, false},  // another's
       {[&] { return rmdir(folder) == 0; }, false},  // no folder, which is not made either
   };
-  for (size_t i = 0; i < std::size(kCases); ++i) {
-    SCOPED_TRACE(i);
-    const auto& [prepare, held] = kCases[i];
+  int row = 0;
+  for (const auto& [prepare, held] : kCases) {
+    SCOPED_TRACE(row++);
     for (const char* f : {p, o}) unlink(f) == 0 || rmdir(f);
     if (!prepare()) continue;
     mode_t before = Mode(p), otherBefore = Mode(o);
-    {
-      HostLock hostLock(p);
-      EXPECT_EQ(hostLock.held(), held);
-      EXPECT_TRUE(!held || !Free(p));
-      EXPECT_EQ(Mode(p), held ? 0600u : before);
-      EXPECT_EQ(Mode(o), otherBefore);  // 0 when it did not exist and still does not
-    }
+    auto hostLock = std::make_unique<HostLock>(p);
+    EXPECT_EQ(hostLock->held(), held);
+    EXPECT_TRUE(!held || !Free(p));
+    EXPECT_EQ(Mode(p), held ? 0600u : before);
+    EXPECT_EQ(Mode(o), otherBefore);  // 0 when it did not exist and still does not
+    hostLock.reset();
     EXPECT_TRUE(!held || Free(p));
   }
-  for (const char* f : {p, o, static_cast<const char*>(folder)}) unlink(f) == 0 || rmdir(f);
 }
 
 }  // namespace
