@@ -1,6 +1,5 @@
-// One definition file's text through the loader: pools or a definition error
-// out, nothing else. The test host's boot command line, configuration store
-// and feature switches hold values, so that every tag reaches its source.
+// One definition file's text through the loader, on the tests' host: pools or
+// a definition error out, nothing else.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,12 +8,8 @@
 #include "loader/load_internal.h"
 #include "loader/testing.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  loader_testing::Host();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  loader_testing::Host();  // made on the first input
   Loader::ResourcePools pools;
   try {
     const std::string text(reinterpret_cast<const char*>(data), size);
