@@ -1,24 +1,22 @@
 #include "tests/e2e/harness.h"
 
 #include <fcntl.h>
-#include <ftw.h>
-#include <poll.h>
-#include <signal.h>
 #include <sched.h>
-#include <stdlib.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <chrono>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <memory>
-#include <stdexcept>
+#include <sstream>
 #include <system_error>
+#include <utility>
 
 #include "gtest/gtest.h"
 
@@ -26,63 +24,24 @@ extern char** environ;
 
 namespace e2e {
 
-const char kPrivateEtcScript[] =
-    "set -eu\n"
-    "definitions=$1 scratch=$2; shift 2\n"
-    "mkdir -p $scratch/upper $scratch/work\n"
-    "mount -t overlay overlay -o lowerdir=/etc,upperdir=$scratch/upper,workdir=$scratch/work /etc"
-    " 2>/dev/null || exit 77\n"
-    "rm -rf /etc/rp.d && mkdir /etc/rp.d || exit 77\n"
-    "mount --bind $definitions /etc/rp.d 2>/dev/null || exit 77\n"
-    "exec \"$@\"\n";
-
 namespace {
 
-// A whole decimal field, in range, or the line's error.
-int64_t GroupField(const std::string& field, const std::string& line) {
-  char* end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(field.c_str(), &end, 10);
-  if (field.empty() || *end != '\0' || errno == ERANGE) {
-    throw std::runtime_error("not a group line: " + line);
-  }
-  return value;
-}
-
-uint64_t GroupId(const std::string& field, const std::string& line) {
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long value = std::strtoull(field.c_str(), &end, 10);
-  if (field.empty() || field[0] == '-' || *end != '\0' || errno == ERANGE) {
-    throw std::runtime_error("not a group line: " + line);
-  }
-  return value;
-}
+// sh -c script, arguments DEFINITIONS SCRATCH COMMAND...: in a new mount namespace, an overlay
+// over /etc (its layers in SCRATCH) with the folder DEFINITIONS bound on /etc/rp.d, or no
+// /etc/rp.d where DEFINITIONS does not exist, then COMMAND.
+const char kPrivateEtcScript[] =
+    "set -eu\ndefinitions=$1 scratch=$2; shift 2\nmkdir -p $scratch/upper $scratch/work\n"
+    "mount -t overlay overlay -o lowerdir=/etc,upperdir=$scratch/upper,workdir=$scratch/work /etc"
+    " 2>/dev/null || exit 77\nrm -rf /etc/rp.d || exit 77\n[ -d $definitions ] || exec \"$@\"\n"
+    "mkdir /etc/rp.d && mount --bind $definitions /etc/rp.d 2>/dev/null || exit 77\nexec \"$@\"\n";
 
 [[noreturn]] void Fail(const std::string& what) {
   throw std::system_error(errno, std::generic_category(), what);
 }
 
-std::vector<std::string> MergedEnv(const std::vector<std::string>& extra) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string entry(*e);
-    bool replaced = false;
-    for (const std::string& x : extra) {
-      if (entry.compare(0, x.find('=') + 1, x, 0, x.find('=') + 1) == 0) replaced = true;
-    }
-    if (!replaced) env.push_back(entry);
-  }
-  env.insert(env.end(), extra.begin(), extra.end());
-  return env;
-}
-
-
-// Every simulated host of a machine would otherwise share the one host lock
-// file in /run/lock, so that a test holding it stalls the tests beside it.
-// Before main, while the process has a single thread: a mount namespace of
-// its own with an empty tmpfs on /run/lock, which the children inherit.
-// Where that is not allowed (no root), the tests share the machine's lock.
+// Every simulated host of a machine would otherwise share the host lock file in /run/lock. Before
+// main, while the process has one thread: a mount namespace of its own with an empty tmpfs on
+// /run/lock, which the children inherit. Without root the tests share the machine's lock.
 bool MakePrivateLockFolder() {
   return unshare(CLONE_NEWNS) == 0 &&
          mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
@@ -91,205 +50,140 @@ bool MakePrivateLockFolder() {
 
 const bool privateLockFolder = MakePrivateLockFolder();
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-  return ::remove(path);
+std::string Drain(int& fd) {
+  std::string text(static_cast<size_t>(lseek(fd, 0, SEEK_END)), '\0');
+  if (pread(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) Fail("read");
+  close(std::exchange(fd, -1));
+  return text;
+}
+
+std::string TempFolder(std::string pattern) {
+  if (mkdtemp(pattern.data()) == nullptr) Fail("mkdtemp");
+  return pattern;
+}
+
+void CopyIfPresent(const std::string& from, const std::string& to) {
+  if (!std::filesystem::exists(from)) std::filesystem::remove(to);
+  else std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
 }
 
 }  // namespace
 
 bool PrivateLockFolder() { return privateLockFolder; }
 
-Process::Process(const std::string& program, const std::vector<std::string>& args,
-                 const std::vector<std::string>& env) {
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) Fail("pipe");
-  std::vector<std::string> envStrings = MergedEnv(env);
-  std::vector<char*> argv, envp;
+// The output goes to memory files, not pipes: the child never blocks on a full pipe, and the
+// wait is for the process alone, never for whoever else holds its output open.
+Process::Process(const std::string& program, const Args& args, const Args& env) {
+  Args vars = env;  // then the test's own, unless replaced
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string var = *e, name = var.substr(0, var.find('=') + 1);
+    const auto named = [&name](const std::string& x) { return x.rfind(name, 0) == 0; };
+    if (std::none_of(env.begin(), env.end(), named)) vars.push_back(var);
+  }
   // As when started from PATH: diagnostics name the program, not its folder.
   std::string name = program.substr(program.rfind('/') + 1);
-  argv.push_back(const_cast<char*>(name.c_str()));
+  std::vector<char*> argv = {name.data()}, envp;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  for (std::string& v : vars) envp.push_back(v.data());
   argv.push_back(nullptr);
-  for (std::string& e : envStrings) envp.push_back(e.data());
   envp.push_back(nullptr);
-
-  pid_ = fork();
-  if (pid_ < 0) Fail("fork");
+  out_ = memfd_create("out", MFD_CLOEXEC);
+  err_ = memfd_create("err", MFD_CLOEXEC);
+  if (out_ < 0 || err_ < 0 || (pid_ = fork()) < 0) Fail("memfd_create or fork");
   if (pid_ == 0) {
-    int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
+    dup2(open("/dev/null", O_RDONLY), 0);
+    dup2(out_, 1);
+    dup2(err_, 2);
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
-  close(out[1]);
-  close(err[1]);
-  outFd_ = out[0];
-  errFd_ = err[0];
 }
 
 Process::~Process() {
-  if (!waited_ && pid_ > 0) {
-    kill(pid_, SIGKILL);
-    Wait();
-  }
+  if (out_ >= 0) Wait(0);  // kills it
 }
 
 RunResult Process::Wait(int seconds) {
   RunResult r;
-  struct pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
-  std::string* sinks[2] = {&r.out, &r.err};
-  int open = 2;
-  char buf[65536];
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (open > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      // What it wrote so far is kept; a grandchild holding the pipes open
-      // cannot keep us here.
-      kill(pid_, SIGKILL);
-      r.err += "[killed after " + std::to_string(seconds) + " s]\n";
-      break;
-    }
-    if (poll(fds, 2, static_cast<int>(left.count()) + 1) < 0) {
-      if (errno == EINTR) continue;
-      Fail("poll");
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
-  for (struct pollfd& f : fds) {
-    if (f.fd >= 0) close(f.fd);
-  }
-  outFd_ = errFd_ = -1;
   int status = 0;
-  while (waitpid(pid_, &status, 0) < 0) {
-    if (errno != EINTR) Fail("waitpid");
+  for (pid_t done; (done = waitpid(pid_, &status, WNOHANG)) != pid_; usleep(1000)) {
+    if (done < 0 && errno != EINTR) Fail("waitpid");
+    if (r.err.empty() && std::chrono::steady_clock::now() > deadline) {
+      kill(pid_, SIGKILL);
+      r.err = "[killed after " + std::to_string(seconds) + " s]\n";
+    }
   }
-  waited_ = true;
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.out = Drain(out_);
+  r.err = Drain(err_) + r.err;
   return r;
 }
 
-RunResult Run(const std::string& program, const std::vector<std::string>& args,
-              const std::vector<std::string>& env, int seconds) {
-  Process p(program, args, env);
-  return p.Wait(seconds);
+RunResult Run(const std::string& program, const Args& args, const Args& env, int seconds) {
+  return Process(program, args, env).Wait(seconds);
 }
 
-SimHost::SimHost() {
-  char tmpl[] = "/tmp/poolctl-e2e-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) Fail("mkdtemp");
-  dir_ = tmpl;
-  db_ = dir_ + "/host.db";
+SimHost::SimHost() : dir_(TempFolder("/tmp/poolctl-e2e-XXXXXX")), db_(dir_ + "/host.db") {}
+
+SimHost::~SimHost() {
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
 }
 
-SimHost::~SimHost() { nftw(dir_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
-
-RunResult SimHost::Poolctl(const std::vector<std::string>& args) const {
+RunResult SimHost::Poolctl(const Args& args) const {
   return Run(POOLCTL_BIN, args, {Env()});
 }
 
-RunResult SimHost::Hostsim(const std::vector<std::string>& args) const {
+RunResult SimHost::Hostsim(const Args& args) const {
   return Run(HOSTSIM_BIN, args, {Env()});
 }
 
-Process* SimHost::StartPoolctl(const std::vector<std::string>& args) const {
-  return new Process(POOLCTL_BIN, args, {Env()});
+void SimHost::Setup(const std::string& commands) const {
+  std::istringstream in(commands);
+  for (std::string command; std::getline(in, command, ';');) {
+    std::istringstream words(command);
+    Args args;
+    for (std::string w; words >> w;) args.push_back(w);
+    EXPECT_TRUE(args.empty() || Hostsim(args).status == 0) << command;
+  }
 }
 
 Process* SimHost::StartPoolctlWithDefinitions(const std::string& definitions,
-                                              const std::vector<std::string>& args) const {
+                                              const Args& args) const {
   // A scratch folder of its own per run: an overlay's work folder cannot be shared.
-  std::string scratch = dir_ + "/etc-XXXXXX";
-  if (mkdtemp(&scratch[0]) == nullptr) Fail("mkdtemp");
-  std::vector<std::string> all = {"-m", "/bin/sh", "-c", kPrivateEtcScript, "sh", definitions,
-                                  scratch, POOLCTL_BIN};
+  Args all = {"-m", "/bin/sh", "-c", kPrivateEtcScript, "sh", definitions,
+              TempFolder(dir_ + "/etc-XXXXXX"), POOLCTL_BIN};
   all.insert(all.end(), args.begin(), args.end());
   return new Process("/usr/bin/unshare", all, {Env()});
 }
 
-RunResult SimHost::PoolctlWithDefinitions(const std::string& definitions,
-                                          const std::vector<std::string>& args) const {
-  std::unique_ptr<Process> p(StartPoolctlWithDefinitions(definitions, args));
-  return p->Wait();
+RunResult SimHost::PoolctlWithDefinitions(const std::string& definitions, const Args& args) const {
+  return std::unique_ptr<Process>(StartPoolctlWithDefinitions(definitions, args))->Wait();
 }
 
 std::string SimHost::WriteFile(const std::string& name, const std::string& content) const {
-  std::string path = dir_ + "/" + name;
+  const std::string path = dir_ + "/" + name;
   std::ofstream f(path, std::ios::binary);
-  f << content;
-  if (!f) Fail("write " + path);
+  if (!(f << content)) Fail("write " + path);
   return path;
 }
 
-namespace {
-
-// Copies a file if it exists; removes the target if it does not.
-void CopyIfPresent(const std::string& from, const std::string& to) {
-  std::ifstream in(from, std::ios::binary);
-  if (!in) {
-    ::remove(to.c_str());
-    return;
-  }
-  std::ofstream out(to, std::ios::binary | std::ios::trunc);
-  out << in.rdbuf();
-  if (!out) Fail("copy " + from);
-}
-
-}  // namespace
-
-// The state is the database and its write-ahead log; the shared-memory index
-// is rebuilt from them by the next process.
+// The state is the database and its write-ahead log; the next process rebuilds the
+// shared-memory index from them.
 void SimHost::SaveState(const std::string& name) const {
   for (const char* suffix : {"", "-wal"}) CopyIfPresent(db_ + suffix, db_ + "." + name + suffix);
 }
 
 void SimHost::RestoreState(const std::string& name) const {
   for (const char* suffix : {"", "-wal"}) CopyIfPresent(db_ + "." + name + suffix, db_ + suffix);
-  ::remove((db_ + "-shm").c_str());
+  std::filesystem::remove(db_ + "-shm");
 }
 
 std::string SimHost::Groups() const {
-  RunResult r = Hostsim({"groups"});
+  const RunResult r = Hostsim({"groups"});
   EXPECT_EQ(r.status, 0) << r.err;
   return r.out;
-}
-
-std::vector<GroupLine> ParseGroupLines(const std::string& text) {
-  std::vector<GroupLine> groups;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    std::vector<std::string> f;
-    for (size_t at = 0;;) {
-      const size_t tab = line.find('\t', at);
-      f.push_back(line.substr(at, tab - at));
-      if (tab == std::string::npos) break;
-      at = tab + 1;
-    }
-    if (f.size() != 11) throw std::runtime_error("not a group line: " + line);
-    GroupLine g;
-    g.path = f[0];
-    g.id = GroupId(f[1], line);
-    for (int i = 0; i < 4; ++i) {
-      g.mem[i] = GroupField(f[2 + i], line);
-      g.cpu[i] = GroupField(f[6 + i], line);
-    }
-    g.worlds = GroupField(f[10], line);
-    groups.push_back(g);
-  }
-  return groups;
 }
 
 }  // namespace e2e

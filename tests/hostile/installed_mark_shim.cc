@@ -1,7 +1,5 @@
-// Loaded into poolctl with LD_PRELOAD: every file reads as carrying the
-// installed mark, as if a symbolic link had been swapped to it between the
-// check of the mark and the open. Only that attribute is forged; everything
-// else goes to the C library.
+// Loaded into poolctl with LD_PRELOAD: every file reads as carrying the installed mark, as if a
+// link had been swapped between the check of the mark and the open. All else is the C library's.
 #include <dlfcn.h>
 #include <sys/types.h>
 
