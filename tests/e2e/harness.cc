@@ -76,8 +76,8 @@ bool PrivateLockFolder() { return privateLockFolder; }
 Process::Process(const std::string& program, const Args& args, const Args& env) {
   Args vars = env;  // then the test's own, unless replaced
   for (char** e = environ; *e != nullptr; ++e) {
-    const std::string var = *e, name = var.substr(0, var.find('=') + 1);
-    const auto named = [&name](const std::string& x) { return x.rfind(name, 0) == 0; };
+    const std::string var = *e, key = var.substr(0, var.find('=') + 1);
+    const auto named = [&key](const std::string& x) { return x.rfind(key, 0) == 0; };
     if (std::none_of(env.begin(), env.end(), named)) vars.push_back(var);
   }
   // As when started from PATH: diagnostics name the program, not its folder.

@@ -184,10 +184,10 @@ TEST_F(Poolctl, CommandsAndList) {
   // One pool per tag, each value read from the host.
   const std::string a = host_.WriteFile("a.yaml",
       "- {name: calc, memMin: !calc 512 if isInstaller else 1024, memMax: !calc physKB / 4096, memMinLimit: !calc 100 + zrvdefs.obx86_debug"
-      " + zrvdefs.GCOV_ZORVEK, cpuMin: !calc maxVMs / 3, cpuMax: !calc numPCPUs / 2, isEnabled: !calc isVm}\n"
-      "- {name: boot, memMin: !bootOption {key: memPool, default: 7}, memMax: !bootOption {key: no, default: 9}}\n");
+      " + zrvdefs.GCOV_ZORVEK, cpuMin: !calc maxVMs / 3, cpuMax: !calc numPCPUs / 2, isEnabled: !calc isVm}\n- {name: boot,"
+      " memMin: !bootOption {key: memPool, default: 7}, memMax: !bootOption {key: no, default: 9}, isEnabled: !bootOption {key: memPool, default: 0}}\n");
   const std::string b = host_.WriteFile("b.yaml",
-      "- {name: config, memMin: !config {object: [c, g, k], key: int, default: 7}, memMax: !config {object: [c, g, k], key: [s, deep], default: 7},"
+      "- {name: config, memMin: !config {object: [c, g, k], key: [int], default: 7}, memMax: !config {object: [c, g, k], key: [s, deep], default: 7},"
       " cpuMax: !config {object: [c, g, x], key: int, default: 70}}\n- {name: fss, isEnabled: !fss poolC, memMax: !fss poolA, cpuMax: !fss poolB,"
       " cpuMin: !calc numPCPUs, memMin: !bootOption {key: memPool, default: 7}}\n");
   const std::string tagHost = "mark " + a + " " + b + "; facts --cpus 7 --mem-kb 1048576 --max-vms 10 --installer 1; cmdline memPool=4;"
@@ -254,7 +254,7 @@ TEST_F(Poolctl, CommandsAndList) {
            "host/opt/config,yes,12,8,-,-,0,70,1000\nhost/opt/fss,no,4,1,-,-,7,0,1000\n", ""},
   };
   for (const Row& row : rows) Check(row);
-  // The host's facts and its boot command line are read once per run, however many files use them.
+  // The last row's run read the host's facts and its boot command line once, however many files use them.
   std::istringstream calls(host_.Hostsim({"calls"}).out);
   std::string reads;
   for (std::string call, node; calls >> call >> node; calls.ignore(1 << 20, '\n')) {
