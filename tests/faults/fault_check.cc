@@ -4,7 +4,6 @@
 // Neither knows what a command should do: a run must end with a status and report its command
 // specifies, leak no list and leave a sound state. One line a failure, then "RELIABILITY ...".
 #include <regex.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -214,10 +213,6 @@ struct Trial {
       if (r.status != 0) Check("set-up " + a[0] + ": " + r.err);
     }
     start = Inspect(host.db(), true, &problems);
-    sqlite3* db = nullptr;  // an empty write-ahead log makes each restore a small copy
-    sqlite3_open(host.db().c_str(), &db);
-    sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
     host.SaveState("start");
     e2e::RunResult clean = Rerun([&](hostsim::State& s) {
       for (const char* call : kCalls) s.AddFaultRule({call, {}, {}, kFailure, kNever, 1});
