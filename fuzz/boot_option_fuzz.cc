@@ -1,7 +1,7 @@
 // The boot option search against the plain search of the whole pattern, on an
 // option name, a newline, then a command line short enough for the plain one.
-#include <strings.h>
-
+// The line ends at its first NUL, as the one read from the kernel does.
+#include <cctype>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -17,9 +17,10 @@ double WholePatternValue(const std::string& line, const std::string& name) {
   if (!std::regex_search(line, m, std::regex(name + "\\s*[:=]\\s*([^\\s]+)"))) {
     return std::regex_search(line, std::regex(name)) ? 1.0 : -1.0;
   }
-  const std::string value = m[1].str();
-  if (strcasecmp(value.c_str(), "TRUE") == 0 || strcasecmp(value.c_str(), "ENABLED") == 0) return 1.0;
-  if (strcasecmp(value.c_str(), "FALSE") == 0 || strcasecmp(value.c_str(), "DISABLED") == 0) return 0.0;
+  std::string value = m[1].str();
+  for (char& c : value) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (value == "TRUE" || value == "ENABLED") return 1.0;
+  if (value == "FALSE" || value == "DISABLED") return 0.0;
   try {
     return std::stof(value);
   } catch (const std::exception&) {  // no number, or none a float holds
@@ -33,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   const size_t newline = input.find('\n');
   if (newline == std::string::npos || newline > 32 || size - newline - 1 > 64) return 0;
-  const std::string name = input.substr(0, newline), line = input.substr(newline + 1);
+  const std::string name = input.substr(0, newline);
+  const std::string tail = input.substr(newline + 1), line = tail.substr(0, tail.find('\0'));
   double safe = 0;
   try {
     safe = Sources::internal::BootOptionValue(line, name, -1.0);
