@@ -17,6 +17,7 @@
 #include "cli/commands.h"
 #include "cli/signature.h"
 #include "kni.h"
+#include "platform/kernel_records.h"
 #include "sched/param_list.h"
 #include "sched/sched.h"
 
@@ -95,8 +96,9 @@ ZRV_ReturnStatus ResolveGroupPath(const char* path, uint64_t& id) {
 // KB to MB, rounding up, without the overflow of (kb + 1023) / 1024 near the top.
 uint64_t KbToMbRoundingUp(uint64_t kb) { return kb / 1024 + (kb % 1024 != 0 ? 1 : 0); }
 
-ZRV_ReturnStatus ReadStats(uint64_t id, Sched::MemAllocation& mem,
-                           unsigned char (&stats)[KNI_MEMORY_STATS_SIZE]) {
+using StatsRecord = KernelRecords::Record<KNI_MEMORY_STATS_SIZE>;
+
+ZRV_ReturnStatus ReadStats(uint64_t id, Sched::MemAllocation& mem, StatsRecord& stats) {
   ParamList instance = MakeParamList(KNI_PARAM_LIST_INSTANCE, 1);
   if (!instance) return ZRV_NO_MEMORY;
   ZRV_ReturnStatus status = KNI_ParamListAddInt(instance.get(), id);
@@ -104,22 +106,23 @@ ZRV_ReturnStatus ReadStats(uint64_t id, Sched::MemAllocation& mem,
     status = KNI_Get(KNI_NODE_sched_groups_memAllocationInMB, instance.get(), &mem, sizeof mem);
   }
   if (status == ZRV_OK) {
-    status = KNI_Get(KNI_NODE_sched_groups_stats_memoryStats, instance.get(), stats, sizeof stats);
+    status = KNI_Get(KNI_NODE_sched_groups_stats_memoryStats, instance.get(), stats.data(),
+                     stats.size());
   }
   return status;
 }
 
 int PrintStats(uint64_t id, const std::string& name) {
   Sched::MemAllocation mem = {};
-  unsigned char stats[KNI_MEMORY_STATS_SIZE] = {};
+  StatsRecord stats{};
   ZRV_ReturnStatus status = ReadStats(id, mem, stats);
   if (status != ZRV_OK) {
     LegacyLog("Failed to get groups %s stats: %s\n", name.c_str(), StatusText(status));
     return kKernelError;
   }
-  uint64_t rminpeakKb = 0, rminchildpeakKb = 0;
-  std::memcpy(&rminpeakKb, stats + 317, sizeof rminpeakKb);
-  std::memcpy(&rminchildpeakKb, stats + 382, sizeof rminchildpeakKb);
+  const auto rminpeakKb = KernelRecords::FieldAt<uint64_t>(stats, KernelRecords::kStatsRminpeakKbAt);
+  const auto rminchildpeakKb =
+      KernelRecords::FieldAt<uint64_t>(stats, KernelRecords::kStatsRminchildpeakKbAt);
   int64_t min = mem.min, max = mem.max;
   std::printf("{\n\"minMB\": %" PRId64 ",\n\"maxMB\": %" PRId64 ",\n\"rminpeakMB\": %" PRId64
               ",\n\"rminchildpeakMB\": %" PRId64 "\n}\n",

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "loader/exception.h"
+#include "platform/kernel_records.h"
 
 namespace Loader {
 
@@ -59,7 +60,7 @@ class FileDescriptor {
 
 bool CarriesMark(int fd) {
   unsigned char mark = 0;
-  return fgetxattr(fd, kInstalledAttribute, &mark, 1) == 1 && mark == 0x01;
+  return fgetxattr(fd, KernelRecords::kInstalledAttribute, &mark, 1) == 1 && mark == 0x01;
 }
 
 // Files of /proc and the like report a size of 0 and have content all the

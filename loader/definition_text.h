@@ -17,10 +17,6 @@ size_t Utf8SequenceLength(const std::string& text, size_t at);
 
 namespace internal {
 
-// The installed mark; Linux keeps user-defined attributes in the "user."
-// namespace.
-inline constexpr char kInstalledAttribute[] = "user.lumen.installed";
-
 // The YAML library spends a few microseconds and a few hundred bytes of memory
 // on every node it reads, so a file made of one-character nodes costs it about
 // 2 us and 250 bytes per byte of text. This cap keeps the parse of any one

@@ -1,35 +1,23 @@
 #include "loader/host_facts.h"
 
-#include <array>
 #include <cstdint>
-#include <cstring>
-#include <type_traits>
 
 #include "kni.h"
 #include "loader/exception.h"
+#include "platform/kernel_records.h"
 
 namespace Loader {
 namespace {
 
-template <size_t N>
-using Record = std::array<unsigned char, N>;
+using KernelRecords::FieldAt;
 
 template <size_t N>
-Record<N> ReadRecord(KNI_Node node) {
-  Record<N> record{};
-  if (KNI_Get(node, nullptr, record.data(), N) != ZRV_OK) {
+KernelRecords::Record<N> ReadRecord(KNI_Node node) {
+  KernelRecords::Record<N> record;
+  if (KernelRecords::ReadRecord(node, &record) != ZRV_OK) {
     throw Exception(YAML::Mark::null_mark(), "KNI_Get failed");
   }
   return record;
-}
-
-// The records are packed; fields are copied out rather than cast in place.
-template <typename T, size_t N>
-double FieldAt(const Record<N>& record, size_t offset) {
-  static_assert(std::is_unsigned<T>::value, "host facts are unsigned");
-  T value;
-  std::memcpy(&value, record.data() + offset, sizeof value);
-  return static_cast<double>(value);
 }
 
 }  // namespace
@@ -43,11 +31,11 @@ const Calc::Variables& HostFacts() {
   static const auto supportedVms =
       ReadRecord<KNI_SUPPORTED_VMS_SIZE>(KNI_NODE_system_supportedVMs);
   static const Calc::Variables facts = {
-      {"numPCPUs", FieldAt<uint32_t>(cpuInfo, 24)},
-      {"maxVMs", FieldAt<uint32_t>(supportedVms, 0)},
-      {"isInstaller", FieldAt<uint8_t>(bootOption, 3)},
-      {"isVm", FieldAt<uint8_t>(cpuInfo, 36)},
-      {"physKB", FieldAt<uint64_t>(memory, 0)},
+      {"numPCPUs", FieldAt<uint32_t>(cpuInfo, KernelRecords::kCpuInfoNumPcpusAt)},
+      {"maxVMs", FieldAt<uint32_t>(supportedVms, KernelRecords::kSupportedVmsMaxVmsAt)},
+      {"isInstaller", FieldAt<uint8_t>(bootOption, KernelRecords::kBootOptionIsInstallerAt)},
+      {"isVm", FieldAt<uint8_t>(cpuInfo, KernelRecords::kCpuInfoIsVmAt)},
+      {"physKB", static_cast<double>(FieldAt<uint64_t>(memory, KernelRecords::kMemoryPhysKbAt))},
       // Kernel build switches that definitions may test; they always read
       // as off.
       {"zrvdefs.obx86_debug", 0},

@@ -12,6 +12,7 @@
 #include "loader/exception.h"
 #include "loader/load_internal.h"
 #include "loader/value.h"
+#include "platform/kernel_records.h"
 
 namespace Loader {
 namespace {
@@ -22,7 +23,7 @@ const char kDefinitionDir[] = "/etc/rp.d";
 // through symbolic links, and a missing file has none.
 bool IsInstalled(const std::string& path) {
   unsigned char mark = 0;
-  return getxattr(path.c_str(), internal::kInstalledAttribute, &mark, 1) == 1 && mark == 0x01;
+  return getxattr(path.c_str(), KernelRecords::kInstalledAttribute, &mark, 1) == 1 && mark == 0x01;
 }
 
 FileError NotInstalled(const std::string& path) {

@@ -16,6 +16,7 @@
 #include "loader/host_facts.h"
 #include "loader/value.h"
 #include "platform/hostsim/hostsim_testing.h"
+#include "platform/kernel_records.h"
 
 namespace loader_testing {
 namespace {
@@ -64,7 +65,7 @@ std::string Write(const std::string& name, const std::string& text, const std::s
   const std::string file = Dir() + "/" + name;
   std::ofstream(file, std::ios::binary) << text;
   EXPECT_TRUE(mark.empty() ||
-              setxattr(file.c_str(), Loader::internal::kInstalledAttribute, mark.data(), mark.size(), 0) == 0);
+              setxattr(file.c_str(), KernelRecords::kInstalledAttribute, mark.data(), mark.size(), 0) == 0);
   return file;
 }
 

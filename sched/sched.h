@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel_records.h"
+
 namespace Sched {
 
 using GroupId = uint64_t;
@@ -20,36 +22,9 @@ constexpr uint32_t kStatusBusy = 0x0BAD0004;      // worlds still attached: retr
 constexpr uint32_t kStatusExists = 0x0BAD0005;    // the name is taken
 constexpr uint32_t kStatusInUse = 0x0BAD0080;     // child groups remain: retry later
 
-// The kernel's records, byte for byte: a read fills them in place and a
-// pool definition hands its embedded copies straight to the kernel.
-#pragma pack(push, 1)
-struct MemAllocation {
-  int64_t min;
-  int64_t max;       // -1: unset
-  int64_t shares;    // -1: unset, then not sent
-  int64_t minLimit;  // -1: unset
-  uint32_t reserved; // filled by the kernel on reading; never sent
-};
-
-struct CpuAllocation {
-  int32_t min;
-  int32_t max;
-  int32_t shares;
-  int32_t minLimit;
-  uint32_t reserved;
-};
-#pragma pack(pop)
-
-static_assert(sizeof(MemAllocation) == 36, "memory record is 36 bytes");
-static_assert(offsetof(MemAllocation, max) == 8 && offsetof(MemAllocation, shares) == 16 &&
-                  offsetof(MemAllocation, minLimit) == 24 &&
-                  offsetof(MemAllocation, reserved) == 32,
-              "memory record layout");
-static_assert(sizeof(CpuAllocation) == 20, "CPU record is 20 bytes");
-static_assert(offsetof(CpuAllocation, max) == 4 && offsetof(CpuAllocation, shares) == 8 &&
-                  offsetof(CpuAllocation, minLimit) == 12 &&
-                  offsetof(CpuAllocation, reserved) == 16,
-              "CPU record layout");
+// The kernel's allocation records, byte for byte.
+using MemAllocation = KernelRecords::MemAllocation;
+using CpuAllocation = KernelRecords::CpuAllocation;
 
 // A kernel failure: "context: status text", with the kernel status kept.
 class Exception : public std::runtime_error {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <stdexcept>
@@ -17,6 +18,7 @@
 #include "kni.h"
 #include "loader/exception.h"
 #include "loader/value.h"
+#include "platform/kernel_records.h"
 #include "sources/boot_option_internal.h"
 
 namespace {
@@ -223,13 +225,12 @@ double ValueOf(const std::string& value, double fallback) {
 }
 
 std::string ReadBootCmdLine() {
-  std::string buffer(KNI_BOOT_CMDLINE_SIZE, '\0');
-  if (KNI_Get(KNI_NODE_system_bootCmdLine, nullptr, buffer.data(), KNI_BOOT_CMDLINE_SIZE) !=
-      ZRV_OK) {
+  auto record = std::make_unique<KernelRecords::Record<KNI_BOOT_CMDLINE_SIZE>>();
+  if (KernelRecords::ReadRecord(KNI_NODE_system_bootCmdLine, record.get()) != ZRV_OK) {
     throw Loader::Exception(YAML::Mark::null_mark(), "KNI_Get failed");
   }
-  buffer.resize(strnlen(buffer.data(), buffer.size()));
-  return buffer;
+  const char* text = reinterpret_cast<const char*>(record->data());
+  return std::string(text, strnlen(text, record->size()));
 }
 
 // A read that throws leaves the line unread, to be tried again next time.

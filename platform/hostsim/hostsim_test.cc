@@ -9,6 +9,7 @@
 
 #include "kni.h"
 #include "platform/hostsim/kernel_testing.h"
+#include "platform/kernel_records.h"
 
 namespace {
 
@@ -208,7 +209,7 @@ TEST_F(Tool, InstallCopiesAndMarks) {
        {"install " + a + " --to " + a, "install: " + a + ": Not a directory", 1}});
   auto marked = [](const std::string& file) {
     char mark[8] = {};
-    return getxattr(file.c_str(), "user.lumen.installed", mark, sizeof mark) == 1 && mark[0] == 1;
+    return getxattr(file.c_str(), KernelRecords::kInstalledAttribute, mark, sizeof mark) == 1 && mark[0] == 1;
   };
   EXPECT_EQ(e2e::Run("/usr/bin/cmp", {a, dir + "/a.yaml"}).status, 0);
   EXPECT_TRUE(marked(dir + "/a.yaml") && marked(dir + "/b.yaml") && !marked(a));

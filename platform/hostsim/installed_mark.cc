@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/kernel_records.h"
+
 namespace hostsim {
 namespace {
 
@@ -66,7 +68,7 @@ bool WriteWhole(int fd, const std::string& content) {
 }  // namespace
 
 void MarkInstalled(const std::string& file) {
-  if (setxattr(file.c_str(), kInstalledAttribute, &kMarkValue, 1, 0) != 0) Fail(file);
+  if (setxattr(file.c_str(), KernelRecords::kInstalledAttribute, &kMarkValue, 1, 0) != 0) Fail(file);
 }
 
 void InstallFile(const std::string& file, const std::string& dir) {
@@ -83,7 +85,7 @@ void InstallFile(const std::string& file, const std::string& dir) {
   int fd = mkstemp(temp.data());
   if (fd < 0) Fail(dir);
   bool ok = WriteWhole(fd, content) && fchmod(fd, 0644) == 0 &&
-            fsetxattr(fd, kInstalledAttribute, &kMarkValue, 1, 0) == 0;
+            fsetxattr(fd, KernelRecords::kInstalledAttribute, &kMarkValue, 1, 0) == 0;
   int saved = errno;
   if (close(fd) != 0 && ok) {
     ok = false;

@@ -8,9 +8,6 @@
 
 namespace hostsim {
 
-// Linux keeps user-defined attributes in the "user." namespace.
-inline constexpr char kInstalledAttribute[] = "user.lumen.installed";
-
 class FileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/hostsim/numbers.h"
+#include "platform/kernel_records.h"
 
 namespace {
 
@@ -59,9 +60,6 @@ using Record = std::vector<unsigned char>;
 // zeroes it.
 constexpr uint32_t kAllocationTrailer = 0x00004D42;
 
-constexpr size_t kRminpeakAt = 317;
-constexpr size_t kRminchildpeakAt = 382;
-
 // What fault rules with a path match a call of the node against.
 enum class Subject { kNone, kInstance, kNewChild, kLookedUp };
 
@@ -114,13 +112,19 @@ void FillBootCmdLine(const Facts& f, unsigned char* r) {
   std::memcpy(r, f.bootCmdLine.data(),
               std::min<size_t>(f.bootCmdLine.size(), KNI_BOOT_CMDLINE_SIZE - 1));
 }
-void FillBootOption(const Facts& f, unsigned char* r) { r[3] = f.isInstaller; }
-void FillCpuInfo(const Facts& f, unsigned char* r) {
-  PutLE(r + 24, f.numPCPUs, 4);
-  r[36] = f.isVm;
+void FillBootOption(const Facts& f, unsigned char* r) {
+  r[KernelRecords::kBootOptionIsInstallerAt] = f.isInstaller;
 }
-void FillMemory(const Facts& f, unsigned char* r) { PutLE(r, f.physKB, 8); }
-void FillSupportedVMs(const Facts& f, unsigned char* r) { PutLE(r, f.maxVMs, 4); }
+void FillCpuInfo(const Facts& f, unsigned char* r) {
+  PutLE(r + KernelRecords::kCpuInfoNumPcpusAt, f.numPCPUs, 4);
+  r[KernelRecords::kCpuInfoIsVmAt] = f.isVm;
+}
+void FillMemory(const Facts& f, unsigned char* r) {
+  PutLE(r + KernelRecords::kMemoryPhysKbAt, f.physKB, 8);
+}
+void FillSupportedVMs(const Facts& f, unsigned char* r) {
+  PutLE(r + KernelRecords::kSupportedVmsMaxVmsAt, f.maxVMs, 4);
+}
 
 // Records of one group: its id as instance, a buffer of exactly the size.
 template <uint32_t kSize, Status (*Fill)(const Group&, unsigned char*)>
@@ -142,21 +146,25 @@ Status FillParentId(const Group& g, unsigned char* r) {
   PutLE(r, *g.parent, 8);
   return ZRV_OK;
 }
-Status FillMemAllocation(const Group& g, unsigned char* r) {
-  const int64_t fields[] = {g.mem.min, g.mem.max, g.mem.shares, g.mem.minLimit};
-  for (size_t i = 0; i < 4; ++i) PutLE(r + 8 * i, static_cast<uint64_t>(fields[i]), 8);
-  PutLE(r + 32, kAllocationTrailer, 4);
+// The CPU record keeps each field in its low 32 bits.
+template <typename Record>
+Status FillAllocation(const Allocation& a, unsigned char* r) {
+  using Field = decltype(Record::min);
+  const Record record = {static_cast<Field>(a.min), static_cast<Field>(a.max),
+                         static_cast<Field>(a.shares), static_cast<Field>(a.minLimit),
+                         kAllocationTrailer};
+  std::memcpy(r, &record, sizeof record);
   return ZRV_OK;
+}
+Status FillMemAllocation(const Group& g, unsigned char* r) {
+  return FillAllocation<KernelRecords::MemAllocation>(g.mem, r);
 }
 Status FillCpuAllocation(const Group& g, unsigned char* r) {
-  const int64_t fields[] = {g.cpu.min, g.cpu.max, g.cpu.shares, g.cpu.minLimit};
-  for (size_t i = 0; i < 4; ++i) PutLE(r + 4 * i, static_cast<uint64_t>(fields[i]), 4);
-  PutLE(r + 16, kAllocationTrailer, 4);
-  return ZRV_OK;
+  return FillAllocation<KernelRecords::CpuAllocation>(g.cpu, r);
 }
 Status FillMemoryStats(const Group& g, unsigned char* r) {
-  PutLE(r + kRminpeakAt, g.rminpeakKB, 8);
-  PutLE(r + kRminchildpeakAt, g.rminchildpeakKB, 8);
+  PutLE(r + KernelRecords::kStatsRminpeakKbAt, g.rminpeakKB, 8);
+  PutLE(r + KernelRecords::kStatsRminchildpeakKbAt, g.rminchildpeakKB, 8);
   return ZRV_OK;
 }
 

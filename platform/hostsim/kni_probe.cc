@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "kni.h"
+#include "platform/kernel_records.h"
 
 namespace {
 
@@ -125,39 +126,33 @@ std::string Step(const std::vector<std::string>& s, uint32_t* status) {
     return std::string(kernel) + "|" + (tool != nullptr ? tool : "");
   }
   if (op == "facts" && s.size() == 1) {
-    unsigned char cpu[KNI_CPU_INFO_SIZE], boot[KNI_BOOT_OPTION_SIZE], mem[KNI_MEMORY_SIZE],
-        vms[KNI_SUPPORTED_VMS_SIZE];
-    char cmdline[KNI_BOOT_CMDLINE_SIZE];
-    *status = KNI_Get(KNI_NODE_hardware_cpu_cpuInfo, nullptr, cpu, sizeof cpu);
-    if (*status == ZRV_OK)
-      *status = KNI_Get(KNI_NODE_system_bootOption, nullptr, boot, sizeof boot);
-    if (*status == ZRV_OK)
-      *status = KNI_Get(KNI_NODE_memory_comprehensive, nullptr, mem, sizeof mem);
-    if (*status == ZRV_OK)
-      *status = KNI_Get(KNI_NODE_system_supportedVMs, nullptr, vms, sizeof vms);
-    if (*status == ZRV_OK) {
-      *status = KNI_Get(KNI_NODE_system_bootCmdLine, nullptr, cmdline, sizeof cmdline);
-    }
+    KernelRecords::Record<KNI_CPU_INFO_SIZE> cpu;
+    KernelRecords::Record<KNI_BOOT_OPTION_SIZE> boot;
+    KernelRecords::Record<KNI_MEMORY_SIZE> mem;
+    KernelRecords::Record<KNI_SUPPORTED_VMS_SIZE> vms;
+    auto cmdline = std::make_unique<KernelRecords::Record<KNI_BOOT_CMDLINE_SIZE>>();
+    *status = KernelRecords::ReadRecord(KNI_NODE_hardware_cpu_cpuInfo, &cpu);
+    if (*status == ZRV_OK) *status = KernelRecords::ReadRecord(KNI_NODE_system_bootOption, &boot);
+    if (*status == ZRV_OK) *status = KernelRecords::ReadRecord(KNI_NODE_memory_comprehensive, &mem);
+    if (*status == ZRV_OK) *status = KernelRecords::ReadRecord(KNI_NODE_system_supportedVMs, &vms);
+    if (*status == ZRV_OK) *status = KernelRecords::ReadRecord(KNI_NODE_system_bootCmdLine, cmdline.get());
     if (*status != ZRV_OK) return "";
-    uint32_t cpus, maxVms;
-    uint64_t physKB;
-    std::memcpy(&cpus, cpu + 24, 4);
-    std::memcpy(&physKB, mem, 8);
-    std::memcpy(&maxVms, vms, 4);
-    return "cpus=" + std::to_string(cpus) + " vm=" + std::to_string(cpu[36]) +
-           " installer=" + std::to_string(boot[3]) + " memkb=" + std::to_string(physKB) +
-           " maxvms=" + std::to_string(maxVms) + " cmdline=" + cmdline;
+    using KernelRecords::FieldAt;
+    return "cpus=" + std::to_string(FieldAt<uint32_t>(cpu, KernelRecords::kCpuInfoNumPcpusAt)) +
+           " vm=" + std::to_string(FieldAt<uint8_t>(cpu, KernelRecords::kCpuInfoIsVmAt)) +
+           " installer=" + std::to_string(FieldAt<uint8_t>(boot, KernelRecords::kBootOptionIsInstallerAt)) +
+           " memkb=" + std::to_string(FieldAt<uint64_t>(mem, KernelRecords::kMemoryPhysKbAt)) +
+           " maxvms=" + std::to_string(FieldAt<uint32_t>(vms, KernelRecords::kSupportedVmsMaxVmsAt)) +
+           " cmdline=" + reinterpret_cast<const char*>(cmdline->data());
   }
   if (op == "stats" && s.size() == 2) {
     List inst = Instance(Number(s[1]), status);
-    unsigned char buf[KNI_MEMORY_STATS_SIZE];
+    KernelRecords::Record<KNI_MEMORY_STATS_SIZE> buf{};
     if (inst)
-      *status = KNI_Get(KNI_NODE_sched_groups_stats_memoryStats, inst.get(), buf, sizeof buf);
+      *status = KNI_Get(KNI_NODE_sched_groups_stats_memoryStats, inst.get(), buf.data(), buf.size());
     if (*status != ZRV_OK) return "";
-    uint64_t peak, childPeak;
-    std::memcpy(&peak, buf + 317, 8);
-    std::memcpy(&childPeak, buf + 382, 8);
-    return std::to_string(peak) + "," + std::to_string(childPeak);
+    return std::to_string(KernelRecords::FieldAt<uint64_t>(buf, KernelRecords::kStatsRminpeakKbAt)) + "," +
+           std::to_string(KernelRecords::FieldAt<uint64_t>(buf, KernelRecords::kStatsRminchildpeakKbAt));
   }
   if (op == "leak" && s.size() == 2) {
     *status = ZRV_OK;

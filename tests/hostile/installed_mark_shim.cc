@@ -5,10 +5,12 @@
 
 #include <cstring>
 
+#include "platform/kernel_records.h"
+
 // The mark's one byte, or what the C library's own function answers.
 template <typename File>
 ssize_t Forged(const char* call, File file, const char* name, void* value, size_t size) {
-  if (std::strcmp(name, "user.lumen.installed") != 0) {
+  if (std::strcmp(name, KernelRecords::kInstalledAttribute) != 0) {
     using Real = ssize_t (*)(File, const char*, void*, size_t);
     return reinterpret_cast<Real>(dlsym(RTLD_NEXT, call))(file, name, value, size);
   }
