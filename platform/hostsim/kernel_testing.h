@@ -9,7 +9,7 @@
 
 #include "gtest/gtest.h"
 #include "platform/hostsim/hostsim_testing.h"
-#include "tests/e2e/harness.h"
+#include "testing/harness.h"
 
 namespace hostsim {
 

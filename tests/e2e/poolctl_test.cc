@@ -15,7 +15,7 @@
 #include <tuple>
 
 #include "gtest/gtest.h"
-#include "tests/e2e/harness.h"
+#include "testing/harness.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "gtest/gtest.h"
-#include "tests/e2e/harness.h"
+#include "testing/harness.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 
 #include "kni.h"
 #include "platform/hostsim/state.h"
-#include "tests/e2e/harness.h"
+#include "testing/harness.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <iterator>
 #include <map>
 
-#include "tests/e2e/harness.h"
+#include "testing/harness.h"
 
 namespace {
 

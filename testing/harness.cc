@@ -1,4 +1,4 @@
-#include "tests/e2e/harness.h"
+#include "testing/harness.h"
 
 #include <fcntl.h>
 #include <poll.h>
