@@ -10,7 +10,7 @@
 
 #include "cli/commands.h"
 #include "cli/definitions.h"
-#include "cli/host_lock.h"
+#include "common/host_lock.h"
 #include "cli/options.h"
 #include "loader/load.h"
 #include "sched/sched.h"

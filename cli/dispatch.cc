@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/signature.h"
+#include "common/signature.h"
 #include "kni.h"
 
 namespace {

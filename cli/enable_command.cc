@@ -8,7 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/definitions.h"
-#include "cli/host_lock.h"
+#include "common/host_lock.h"
 #include "cli/options.h"
 #include "loader/load.h"
 #include "sched/sched.h"
@@ -103,14 +103,6 @@ void CreateMissing(const Loader::ResourcePoolImpl& pool) {
 }
 
 }  // namespace
-
-std::shared_ptr<Loader::ResourcePoolImpl> FindDefinition(const std::string& name,
-                                                         const Loader::ResourcePools& definitions) {
-  for (const auto& definition : definitions) {
-    if (definition->name == name) return definition;
-  }
-  throw std::runtime_error(name + " not found");
-}
 
 int EnableCommand(int argc, char** argv) {
   int status = ParseCommandOptions(argc, argv, "h", kUsage, true);

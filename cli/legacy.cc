@@ -15,7 +15,7 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/signature.h"
+#include "common/signature.h"
 #include "kni.h"
 #include "platform/kernel_records.h"
 #include "sched/param_list.h"

@@ -6,7 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
-#include "cli/table.h"
+#include "common/table.h"
 #include "loader/load.h"
 
 namespace {

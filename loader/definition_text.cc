@@ -8,38 +8,11 @@
 #include <cerrno>
 #include <system_error>
 
+#include "common/utf8.h"
 #include "loader/exception.h"
 #include "platform/kernel_records.h"
 
 namespace Loader {
-
-size_t Utf8SequenceLength(const std::string& text, size_t i) {
-  const auto byte = [&](size_t k) {
-    return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u;
-  };
-  const unsigned lead = byte(i);
-  if (lead < 0x80) return 1;
-  size_t length;
-  unsigned low = 0x80, high = 0xBF;  // the range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
-  for (size_t k = 2; k < length; ++k) {
-    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
-  }
-  return length;
-}
 
 namespace internal {
 namespace {
@@ -131,7 +104,7 @@ bool ReadDefinitionText(const std::string& path, std::string& text) {
 void CheckUtf8(const std::string& text) {
   if (DecodedAsWide(text)) return;
   for (size_t i = 0; i < text.size();) {
-    const size_t length = Utf8SequenceLength(text, i);
+    const size_t length = Utf8::SequenceLength(text, i);
     if (length == 0) throw Exception(MarkAt(text, i), "invalid UTF-8");
     i += length;
   }

@@ -10,11 +10,6 @@
 
 namespace Loader {
 
-// The length of the well-formed UTF-8 sequence at text[at], or 0 when none
-// begins there. Overlong forms, surrogates and code points past U+10FFFF are
-// ill-formed.
-size_t Utf8SequenceLength(const std::string& text, size_t at);
-
 namespace internal {
 
 // The YAML library spends a few microseconds and a few hundred bytes of memory

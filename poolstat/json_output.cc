@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "loader/definition_text.h"
+#include "common/utf8.h"
 #include "poolstat/output.h"
 
 namespace Poolstat {
@@ -67,7 +67,7 @@ std::string JsonString(const std::string& text) {
       out += escape;
     } else if (c < 0x80) {
       out += static_cast<char>(c);
-    } else if (const size_t length = Loader::Utf8SequenceLength(text, i)) {
+    } else if (const size_t length = Utf8::SequenceLength(text, i)) {
       out.append(text, i, length);
       i += length;
       continue;

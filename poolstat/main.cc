@@ -5,15 +5,13 @@
 
 #include <cstdio>
 #include <exception>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/signature.h"
-#include "cli/table.h"
+#include "common/signature.h"
+#include "common/table.h"
+#include "drift/live.h"
 #include "loader/load.h"
-#include "poolstat/drift.h"
-#include "poolstat/live.h"
 #include "poolstat/output.h"
 
 namespace {
@@ -32,11 +30,7 @@ const char kUsage[] =
 
 constexpr int kMismatch = 2;
 
-// Far more groups than a host runs; a kernel that reports more is not
-// walked to its end.
-constexpr size_t kMaxGroupsBelow = 100000;
-
-using Formatter = std::string (*)(const Poolstat::Report&);
+using Formatter = std::string (*)(const Drift::Report&);
 
 // Returns -1 when the report should be made, else the exit status.
 int ParseOptions(int argc, char** argv, Formatter* format) {
@@ -56,22 +50,9 @@ int ParseOptions(int argc, char** argv, Formatter* format) {
   return -1;
 }
 
-std::vector<Poolstat::Pool> Declarations(const Loader::ResourcePools& loaded) {
-  std::vector<Poolstat::Pool> pools;
-  pools.reserve(loaded.size());
-  for (const auto& p : loaded) {
-    pools.push_back({p->name, p->isEnabled, p->annex, {p->mem, p->cpu}});
-  }
-  return pools;
-}
-
 int Run(const std::vector<std::string>& files, Formatter format) {
-  const std::vector<Poolstat::Pool> pools = Declarations(Loader::LoadResourcePools(files, false));
-  std::vector<std::optional<Poolstat::Allocation>> live;
-  live.reserve(pools.size());
-  for (const Poolstat::Pool& pool : pools) live.push_back(Poolstat::ReadGroup(pool.name));
-  const Poolstat::Report report = Poolstat::Compare(
-      pools, live, Poolstat::ReadGroupsBelow("host/opt", kMaxGroupsBelow));
+  const std::vector<Drift::Pool> pools = Drift::Declarations(Loader::LoadResourcePools(files, false));
+  const Drift::Report report = Drift::JudgeHost(pools);
   Table::WriteOutput(format(report));
   Table::CheckOutput(std::fflush(stdout) == 0);
   return report.Matches() ? 0 : kMismatch;

@@ -6,9 +6,16 @@
 
 #include <string>
 
-#include "poolstat/drift.h"
+#include "drift/drift.h"
 
 namespace Poolstat {
+
+using Drift::Allocation;
+using Drift::Group;
+using Drift::PoolDrift;
+using Drift::Report;
+using Drift::State;
+using Drift::StateName;
 
 std::string FormatTable(const Report& report);
 std::string FormatCsv(const Report& report);

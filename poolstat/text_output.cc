@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/table.h"
+#include "common/table.h"
 #include "poolstat/output.h"
 
 namespace Poolstat {

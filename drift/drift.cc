@@ -1,4 +1,4 @@
-#include "poolstat/drift.h"
+#include "drift/drift.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-namespace Poolstat {
+namespace Drift {
 namespace {
 
 std::string ParentPath(const std::string& path) {
@@ -118,4 +118,4 @@ Report Compare(const std::vector<Pool>& pools, const std::vector<std::optional<A
   return report;
 }
 
-}  // namespace Poolstat
+}  // namespace Drift

@@ -1,6 +1,6 @@
 // The host lock in one process: held on our own private file only, and never
 // taken through a name that someone else may have prepared.
-#include "cli/host_lock.h"
+#include "common/host_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,8 +1,8 @@
 // Keeps poolctl processes that change one host's scheduler groups from
 // interleaving: load, unload, enable and disable hold an exclusive advisory
 // lock on one file while they work, list and the legacy mode never take it.
-#ifndef CLI_HOST_LOCK_H_
-#define CLI_HOST_LOCK_H_
+#ifndef COMMON_HOST_LOCK_H_
+#define COMMON_HOST_LOCK_H_
 
 // Fixed, as the tool has no configuration. Processes on different simulated
 // hosts of one machine share it too, which only makes them take turns.
@@ -26,4 +26,4 @@ class HostLock {
   int fd_ = -1;
 };
 
-#endif  // CLI_HOST_LOCK_H_
+#endif  // COMMON_HOST_LOCK_H_

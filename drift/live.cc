@@ -1,11 +1,15 @@
-#include "poolstat/live.h"
+#include "drift/live.h"
 
 #include <stdexcept>
 
 #include "sched/sched.h"
 
-namespace Poolstat {
+namespace Drift {
 namespace {
+
+// Far more groups than a host runs; a kernel that reports more is not
+// walked to its end.
+constexpr size_t kMaxGroupsBelow = 100000;
 
 // Another program may delete a group between two of our calls; that group is
 // then simply not there.
@@ -56,4 +60,20 @@ std::vector<Group> ReadGroupsBelow(const std::string& path, size_t limit) {
   return found;
 }
 
-}  // namespace Poolstat
+std::vector<Pool> Declarations(const Loader::ResourcePools& loaded) {
+  std::vector<Pool> pools;
+  pools.reserve(loaded.size());
+  for (const auto& p : loaded) {
+    pools.push_back({p->name, p->isEnabled, p->annex, {p->mem, p->cpu}});
+  }
+  return pools;
+}
+
+Report JudgeHost(const std::vector<Pool>& pools) {
+  std::vector<std::optional<Allocation>> live;
+  live.reserve(pools.size());
+  for (const Pool& pool : pools) live.push_back(ReadGroup(pool.name));
+  return Compare(pools, live, ReadGroupsBelow("host/opt", kMaxGroupsBelow));
+}
+
+}  // namespace Drift

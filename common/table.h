@@ -1,8 +1,8 @@
 // The listing format of the pool tables: a fixed-width table for people, or
 // comma-separated values for scripts, with the kernel's special values shown
 // by name. Header-only, so that every tool that prints pools shares it.
-#ifndef CLI_TABLE_H_
-#define CLI_TABLE_H_
+#ifndef COMMON_TABLE_H_
+#define COMMON_TABLE_H_
 
 #include <cerrno>
 #include <cstdint>
@@ -67,4 +67,4 @@ inline void WriteOutput(const std::string& text) {
 
 }  // namespace Table
 
-#endif  // CLI_TABLE_H_
+#endif  // COMMON_TABLE_H_

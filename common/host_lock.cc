@@ -1,4 +1,4 @@
-#include "cli/host_lock.h"
+#include "common/host_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

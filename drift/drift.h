@@ -1,7 +1,7 @@
 // How the live scheduler groups differ from the pool definitions. Works on
 // plain records only: the caller reads the host, this unit judges it.
-#ifndef POOLSTAT_DRIFT_H_
-#define POOLSTAT_DRIFT_H_
+#ifndef DRIFT_DRIFT_H_
+#define DRIFT_DRIFT_H_
 
 #include <optional>
 #include <string>
@@ -9,7 +9,7 @@
 
 #include "sched/sched.h"
 
-namespace Poolstat {
+namespace Drift {
 
 struct Allocation {
   Sched::MemAllocation mem;
@@ -62,6 +62,6 @@ struct Report {
 Report Compare(const std::vector<Pool>& pools, const std::vector<std::optional<Allocation>>& live,
                std::vector<Group> below);
 
-}  // namespace Poolstat
+}  // namespace Drift
 
-#endif  // POOLSTAT_DRIFT_H_
+#endif  // DRIFT_DRIFT_H_

@@ -1,6 +1,6 @@
 // The kernel signature check that every tool of this package runs first.
-#ifndef CLI_SIGNATURE_H_
-#define CLI_SIGNATURE_H_
+#ifndef COMMON_SIGNATURE_H_
+#define COMMON_SIGNATURE_H_
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,4 +23,4 @@ inline void CheckKernelSignatureOrExit(const char* mismatchFormat = kSignatureMi
   }
 }
 
-#endif  // CLI_SIGNATURE_H_
+#endif  // COMMON_SIGNATURE_H_
