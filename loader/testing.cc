@@ -48,11 +48,11 @@ hostsim::State& Host() {
     };
     std::unique_ptr<hostsim::State> s = hostsim::State::Open(Dir() + "/host.db");
     s->Write([&] {
-      hostsim::Facts facts = s->GetFacts();
+      hostsim::Facts facts = s->settings().GetFacts();
       facts.bootCmdLine = "quiet memPool=4 swap:DISABLED dbg = yes";
-      s->SetFacts(facts);
-      for (const auto& [place, name, value] : values) s->SetConfigValue(place, name, value);
-      for (const char* name : {"on", " spaced "}) s->SetSwitch(name, true);
+      s->settings().SetFacts(facts);
+      for (const auto& [place, name, value] : values) s->settings().SetValue(place, name, value);
+      for (const char* name : {"on", " spaced "}) s->settings().SetSwitch(name, true);
     });
     hostsim::UseStateFile(Dir() + "/host.db");
     atexit([] { (void)system(("rm -rf '" + Dir() + "'").c_str()); });

@@ -32,10 +32,6 @@ std::string Inputs(std::initializer_list<std::string> texts) {
   return out;
 }
 
-void Trace(State& state, const char* call, const std::string& inputs, const char* result) {
-  if (state.Tracing()) state.AppendTrace({call, "-", "-", inputs, result});
-}
-
 // The fourth text of an object id and the second of a sub-object id name
 // instances, which the simulated store does not have: only the empty text
 // finds anything.
@@ -59,37 +55,27 @@ class Object : public ConfigStoreObject {
  private:
   enum class Outcome { kFound, kAbsent, kWrongType, kStoreFault, kStdFault };
 
-  static Outcome Convert(const ConfigValue& stored, int64_t* value) {
-    if (stored.type != ConfigValue::Type::kInt) return Outcome::kWrongType;
-    *value = stored.intValue;
-    return Outcome::kFound;
-  }
-
-  // An integer reads as a real number too; a text never does.
-  static Outcome Convert(const ConfigValue& stored, double* value) {
-    if (stored.type == ConfigValue::Type::kText) return Outcome::kWrongType;
-    *value = stored.type == ConfigValue::Type::kInt ? static_cast<double>(stored.intValue)
-                                                    : stored.doubleValue;
-    return Outcome::kFound;
-  }
-
   template <typename T>
   bool Read(const char* name, T* value) {
     if (name == nullptr || value == nullptr) throw ConfigStoreException("GetValue: null argument");
-    const char* const found = std::is_same<T, double>::value ? "double" : "int";
+    constexpr bool asDouble = std::is_same<T, double>::value;
+    const char* const found = asDouble ? "double" : "int";
     Outcome outcome = Outcome::kAbsent;
     T read{};
     WithState([&](State& state) {
-      std::optional<ConfigFault> fault = state.ConsumeConfigFault();
-      if (fault) {
-        outcome = *fault == ConfigFault::kStore ? Outcome::kStoreFault : Outcome::kStdFault;
-      } else if (std::optional<ConfigValue> stored = state.GetConfigValue(place_, name)) {
-        outcome = Convert(*stored, &read);
+      if (std::optional<Rule> fault = state.rules().Consume(false, "GetValue", "")) {
+        outcome = fault->kind == RuleKind::kStore ? Outcome::kStoreFault : Outcome::kStdFault;
+      } else if (std::optional<ConfigValue> stored = state.settings().Value(place_, name)) {
+        // An integer reads as a real number too; a text never does.
+        const bool isDouble = stored->type == ConfigValue::Type::kDouble;
+        const bool fits = stored->type == ConfigValue::Type::kInt || (isDouble && asDouble);
+        outcome = fits ? Outcome::kFound : Outcome::kWrongType;
+        read = isDouble ? static_cast<T>(stored->doubleValue) : static_cast<T>(stored->intValue);
       }
       static const char* const kWords[] = {nullptr, "absent", "wrong-type", "store-failure",
                                            "std-failure"};
-      Trace(state, "GetValue", Inputs({name}),
-            outcome == Outcome::kFound ? found : kWords[static_cast<int>(outcome)]);
+      state.log().Record({"GetValue", "-", "-", Inputs({name}),
+                          outcome == Outcome::kFound ? found : kWords[static_cast<int>(outcome)]});
     });
     switch (outcome) {
       case Outcome::kFound:
@@ -114,8 +100,8 @@ std::shared_ptr<ConfigStoreObject> FindObject(const char* call, const std::strin
                                               ConfigPlace place, const std::string& instance) {
   bool exists = false;
   WithState([&](State& state) {
-    exists = instance.empty() && state.ConfigObjectExists(place);
-    Trace(state, call, inputs, exists ? "found" : "none");
+    exists = instance.empty() && state.settings().ObjectExists(place);
+    state.log().Record({call, "-", "-", inputs, exists ? "found" : "none"});
   });
   if (!exists) return nullptr;
   return std::make_shared<Object>(std::move(place));
@@ -138,8 +124,8 @@ namespace KestrelConfigStore {
 std::shared_ptr<ConfigStore> ConfigStore::GetStore(const std::string& ns) {
   bool available = false;
   hostsim::WithState([&](hostsim::State& state) {
-    available = ns == sGlobalNamespace && state.ConfigStoreAvailable();
-    hostsim::Trace(state, "GetStore", hostsim::Inputs({ns}), available ? "store" : "none");
+    available = ns == sGlobalNamespace && state.settings().StoreAvailable();
+    state.log().Record({"GetStore", "-", "-", hostsim::Inputs({ns}), available ? "store" : "none"});
   });
   if (!available) return nullptr;
   return std::make_shared<hostsim::Store>();

@@ -26,17 +26,15 @@ std::map<std::string, uint8_t>& Bytes() {
   return *bytes;
 }
 
-void Trace(hostsim::State& state, const char* call, const std::string& inputs, const char* result) {
-  if (state.Tracing()) state.AppendTrace({call, "-", "-", inputs, result});
-}
-
 }  // namespace
 
 extern "C" {
 
 void FeatureState_Init(void) {
   try {
-    hostsim::WithState([](hostsim::State& state) { Trace(state, "FeatureState_Init", "-", "ok"); });
+    hostsim::WithState([](hostsim::State& state) {
+      state.log().Record({"FeatureState_Init", "-", "-", "-", "ok"});
+    });
   } catch (const std::exception&) {
     // Reported by the library; the lookups fail on their own.
   }
@@ -49,12 +47,9 @@ const uint8_t* GetFeatureState_Slow(const char* name) {
     const bool ready = initialised;
     std::optional<bool> on;
     hostsim::WithState([&](hostsim::State& state) {
-      if (ready) on = state.Switch(name);
-      Trace(state, "GetFeatureState_Slow", hostsim::Printable(name),
-            !ready ? "uninitialised"
-            : !on  ? "unknown"
-            : *on  ? "on"
-                   : "off");
+      if (ready) on = state.settings().Switch(name);
+      state.log().Record({"GetFeatureState_Slow", "-", "-", hostsim::Printable(name),
+                          !ready ? "uninitialised" : !on ? "unknown" : *on ? "on" : "off"});
     });
     if (!on) return nullptr;
     std::lock_guard<std::mutex> lock(bytesMutex);

@@ -3,12 +3,13 @@
 // its own commands are never traced, never meet a fault rule and never count
 // as leaks.
 #include <cctype>
+#include <cinttypes>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -62,9 +63,9 @@ class Args {
 
   // The last value given for the option.
   std::optional<std::string> Option(const std::string& name) const {
-    auto found = options_.find(name);
-    if (found == options_.end()) return std::nullopt;
-    return found->second.back();
+    std::vector<std::string> values = Repeated(name);
+    if (values.empty()) return std::nullopt;
+    return values.back();
   }
   // Every value given for the option, in order.
   std::vector<std::string> Repeated(const std::string& name) const {
@@ -86,9 +87,12 @@ class Args {
   std::vector<std::string> operands_;
 };
 
-State& Host() {
+// fn(state) in one transaction on the host's state file, opened on first
+// use: a write, or with read only a read.
+void Transact(const std::function<void(State&)>& fn, bool read = false) {
   static std::unique_ptr<State> state = State::Open(StateFilePath());
-  return *state;
+  const std::function<void()> body = [&] { fn(*state); };
+  read ? state->Read(body) : state->Write(body);
 }
 
 uint64_t Unsigned(const std::string& text, uint64_t hi, const char* what) {
@@ -120,9 +124,15 @@ Allocation ParseRecord(const std::string& text, bool cpu) {
 }
 
 Group FindGroup(State& state, const std::string& path) {
-  std::optional<Group> group = state.FindGroup(path);
+  std::optional<Group> group = state.groups().Find(path);
   if (!group) throw CommandError(path + ": " + ZRV_ReturnStatusToString(ZRV_NOT_FOUND));
   return *group;
+}
+
+// "on" or "off"; what says what takes one in the message.
+bool OnOff(const std::string& word, const char* what) {
+  if (word != "on" && word != "off") throw CommandError(std::string(what) + " on or off, not " + word);
+  return word == "on";
 }
 
 void CheckCmdLine(const std::string& text) {
@@ -154,30 +164,28 @@ void RunInit(const std::vector<std::string>& words) {
   args.Operands(0, 0);
   Facts facts;
   ApplyFactOptions(args, &facts);
-  State& state = Host();
-  state.Write([&] { state.Reset(facts); });
+  Transact([&](State& state) { state.Reset(facts); });
+}
+
+// Applies change to the host's facts.
+void ChangeFacts(const std::function<void(Facts&)>& change) {
+  Transact([&](State& state) {
+    Facts facts = state.settings().GetFacts();
+    change(facts);
+    state.settings().SetFacts(facts);
+  });
 }
 
 void RunFacts(const std::vector<std::string>& words) {
   Args args(words, kFactOptions, {});
   args.Operands(0, 0);
-  State& state = Host();
-  state.Write([&] {
-    Facts facts = state.GetFacts();
-    ApplyFactOptions(args, &facts);
-    state.SetFacts(facts);
-  });
+  ChangeFacts([&](Facts& facts) { ApplyFactOptions(args, &facts); });
 }
 
 void RunCmdLine(const std::vector<std::string>& words) {
   const std::string text = Args(words, {}, {}).Operands(1, 1)[0];
   CheckCmdLine(text);
-  State& state = Host();
-  state.Write([&] {
-    Facts facts = state.GetFacts();
-    facts.bootCmdLine = text;
-    state.SetFacts(facts);
-  });
+  ChangeFacts([&](Facts& facts) { facts.bootCmdLine = text; });
 }
 
 void RunKernelBuild(const std::vector<std::string>& words) {
@@ -192,23 +200,20 @@ void RunKernelBuild(const std::vector<std::string>& words) {
                          " characters");
     }
   }
-  State& state = Host();
-  state.Write([&] { state.SetKernelBuild(date); });
+  Transact([&](State& state) { state.settings().SetKernelBuild(date); });
 }
 
 void RunGroups(const std::vector<std::string>& words) {
   Args(words, {}, {}).Operands(0, 0);
-  State& state = Host();
   std::vector<Group> groups;
-  state.Read([&] { groups = state.AllGroups(); });
+  Transact([&](State& state) { groups = state.groups().All(); }, true);
   for (const Group& g : groups) {
-    printf("%s\t%llu", Printable(g.path).c_str(), static_cast<unsigned long long>(g.id));
+    printf("%s\t%" PRIu64, Printable(g.path).c_str(), g.id);
     for (const Allocation* a : {&g.mem, &g.cpu}) {
-      printf("\t%lld\t%lld\t%lld\t%lld", static_cast<long long>(a->min),
-             static_cast<long long>(a->max), static_cast<long long>(a->shares),
-             static_cast<long long>(a->minLimit));
+      printf("\t%" PRId64 "\t%" PRId64 "\t%" PRId64 "\t%" PRId64, a->min, a->max, a->shares,
+             a->minLimit);
     }
-    printf("\t%llu\n", static_cast<unsigned long long>(g.worlds));
+    printf("\t%" PRIu64 "\n", g.worlds);
   }
 }
 
@@ -221,8 +226,7 @@ void RunMkGroup(const std::vector<std::string>& words) {
   size_t slash = path.rfind('/');
   std::string parentPath = slash == std::string::npos ? "" : path.substr(0, slash);
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  State& state = Host();
-  state.Write([&] {
+  Transact([&](State& state) {
     Group parent = FindGroup(state, parentPath);
     uint64_t id = 0;
     uint32_t status = CreateChild(state, parent, name, mem, cpu, &id);
@@ -232,38 +236,34 @@ void RunMkGroup(const std::vector<std::string>& words) {
 
 void RunRmGroup(const std::vector<std::string>& words) {
   const std::string path = Args(words, {}, {}).Operands(1, 1)[0];
-  State& state = Host();
-  state.Write([&] {
+  Transact([&](State& state) {
     Group group = FindGroup(state, path);
     if (group.path.empty() || group.path == "host") {
       throw CommandError("the root and host cannot be deleted");
     }
-    state.DeleteSubtree(group);
+    state.groups().DeleteSubtree(group);
   });
 }
 
-// Applies change to the group at the path given as first operand.
-template <typename Change>
-void ChangeGroup(const std::string& path, Change&& change) {
-  State& state = Host();
-  state.Write([&] {
+// Applies change to the group at the path.
+void ChangeGroup(const std::string& path, const std::function<void(Group&)>& change) {
+  Transact([&](State& state) {
     Group group = FindGroup(state, path);
     change(group);
-    state.UpdateGroup(group);
+    state.groups().Update(group);
   });
 }
 
-void RunSetMem(const std::vector<std::string>& words) {
+// setmem, or with cpu setcpu.
+void SetRecord(const std::vector<std::string>& words, bool cpu) {
   const std::vector<std::string> ops = Args(words, {}, {}).Operands(2, 2);
-  Allocation mem = ParseRecord(ops[1], false);
-  ChangeGroup(ops[0], [&](Group& g) { g.mem = mem; });
+  const Allocation record = ParseRecord(ops[1], cpu);
+  ChangeGroup(ops[0], [&](Group& g) { (cpu ? g.cpu : g.mem) = record; });
 }
 
-void RunSetCpu(const std::vector<std::string>& words) {
-  const std::vector<std::string> ops = Args(words, {}, {}).Operands(2, 2);
-  Allocation cpu = ParseRecord(ops[1], true);
-  ChangeGroup(ops[0], [&](Group& g) { g.cpu = cpu; });
-}
+void RunSetMem(const std::vector<std::string>& words) { SetRecord(words, false); }
+
+void RunSetCpu(const std::vector<std::string>& words) { SetRecord(words, true); }
 
 void RunBusy(const std::vector<std::string>& words) {
   const std::vector<std::string> ops = Args(words, {}, {}).Operands(2, 2);
@@ -297,28 +297,34 @@ const FaultCall kFaultCalls[] = {
     {"ParamListGetUInt64", false, true},
 };
 
-// The call, --node and --path of a fail or crash rule, checked against what
-// the call can match.
-template <typename Rule>
-void RuleTarget(const Args& args, Rule* rule) {
-  rule->call = args.Operands(1, 1)[0];
+// The rule of a fail or crash command: its call, --node, --path and --skip,
+// checked against what the call can match.
+Rule CallRule(const Args& args) {
+  Rule rule;
+  rule.call = args.Operands(1, 1)[0];
   const FaultCall* call = nullptr;
   for (const FaultCall& c : kFaultCalls) {
-    if (rule->call == c.name) call = &c;
+    if (rule.call == c.name) call = &c;
   }
-  if (call == nullptr) throw CommandError("unknown call " + rule->call);
-  rule->node = args.Option("--node");
-  rule->path = args.Option("--path");
-  if (rule->node && !call->hasNode) throw CommandError(rule->call + " has no node");
-  if (rule->node && !IsNodeName(*rule->node)) throw CommandError("unknown node " + *rule->node);
-  if (rule->path && !call->hasPath) throw CommandError(rule->call + " names no group");
-  if (auto v = args.Option("--skip")) rule->skip = Unsigned(*v, INT64_MAX, "--skip");
+  if (call == nullptr) throw CommandError("unknown call " + rule.call);
+  rule.node = args.Option("--node");
+  rule.path = args.Option("--path");
+  if (rule.node && !call->hasNode) throw CommandError(rule.call + " has no node");
+  if (rule.node && !IsNodeName(*rule.node)) throw CommandError("unknown node " + *rule.node);
+  if (rule.path && !call->hasPath) throw CommandError(rule.call + " names no group");
+  if (auto v = args.Option("--skip")) rule.skip = Unsigned(*v, INT64_MAX, "--skip");
+  return rule;
+}
+
+// --times of a fail rule or a store fault.
+void AddRule(Rule rule, const Args& args) {
+  if (auto v = args.Option("--times")) rule.times = Unsigned(*v, INT64_MAX, "--times");
+  Transact([&](State& state) { state.rules().Add(rule); });
 }
 
 void RunFail(const std::vector<std::string>& words) {
   Args args(words, {"--node", "--path", "--status", "--skip", "--times"}, {});
-  FaultRule rule;
-  RuleTarget(args, &rule);
+  Rule rule = CallRule(args);
   std::optional<std::string> status = args.Option("--status");
   if (status) {
     rule.status = static_cast<uint32_t>(Unsigned(*status, UINT32_MAX, "status"));
@@ -329,47 +335,30 @@ void RunFail(const std::vector<std::string>& words) {
   if (rule.status == ZRV_OK && rule.call != "ParamListCreate") {
     throw CommandError("a rule must fail with a nonzero status");
   }
-  if (auto v = args.Option("--times")) rule.times = Unsigned(*v, INT64_MAX, "--times");
-  State& state = Host();
-  state.Write([&] { state.AddFaultRule(rule); });
+  AddRule(rule, args);
 }
 
 void RunCrash(const std::vector<std::string>& words) {
   Args args(words, {"--node", "--path", "--skip"}, {"--after"});
-  CrashRule rule;
-  RuleTarget(args, &rule);
-  rule.after = args.Flag("--after");
-  State& state = Host();
-  state.Write([&] { state.AddCrashRule(rule); });
+  Rule rule = CallRule(args);
+  rule.kind = args.Flag("--after") ? RuleKind::kCrashAfter : RuleKind::kCrash;
+  AddRule(rule, args);
 }
 
 void RunFaults(const std::vector<std::string>& words) {
   Args args(words, {}, {"--clear"});
   args.Operands(0, 0);
-  State& state = Host();
-  if (args.Flag("--clear")) {
-    state.Write([&] { state.ClearFaultRules(); });
-    return;
-  }
-  std::vector<FaultRule> rules;
-  std::vector<CrashRule> crashes;
-  state.Read([&] {
-    rules = state.FaultRules();
-    crashes = state.CrashRules();
-  });
-  auto print = [](const std::string& call, const std::optional<std::string>& node,
-                  const std::optional<std::string>& path, const std::string& what, uint64_t skip,
-                  uint64_t times) {
-    printf("%s\t%s\t%s\t%s\t%llu\t%llu\n", call.c_str(), node ? node->c_str() : "-",
-           path ? Printable(*path).c_str() : "-", what.c_str(),
-           static_cast<unsigned long long>(skip), static_cast<unsigned long long>(times));
-  };
-  for (const FaultRule& r : rules) {
-    print(r.call, r.node, r.path, StatusWord(r.status), r.skip, r.times);
-  }
-  // A crash rule shows what it does in the status column; it fires once.
-  for (const CrashRule& r : crashes) {
-    print(r.call, r.node, r.path, r.after ? "crash-after" : "crash", r.skip, 1);
+  if (args.Flag("--clear")) return Transact([](State& state) { state.rules().Clear(); });
+  std::vector<Rule> rules;
+  Transact([&](State& state) { rules = state.rules().List(); }, true);
+  for (const Rule& r : rules) {
+    // A crash rule shows what it does in the status column.
+    const std::string what = r.kind == RuleKind::kFail    ? StatusWord(r.status)
+                             : r.kind == RuleKind::kCrash ? "crash"
+                                                          : "crash-after";
+    printf("%s\t%s\t%s\t%s\t%" PRIu64 "\t%" PRIu64 "\n", r.call.c_str(),
+           r.node ? r.node->c_str() : "-", r.path ? Printable(*r.path).c_str() : "-", what.c_str(),
+           r.skip, r.times);
   }
 }
 
@@ -391,21 +380,18 @@ void RunCheck(const std::vector<std::string>& words) {
 }
 
 void RunTrace(const std::vector<std::string>& words) {
-  const std::string mode = Args(words, {}, {}).Operands(1, 1)[0];
-  if (mode != "on" && mode != "off") throw CommandError("trace takes on or off, not " + mode);
-  State& state = Host();
-  state.Write([&] { state.SetTracing(mode == "on"); });
+  const bool on = OnOff(Args(words, {}, {}).Operands(1, 1)[0], "trace takes");
+  Transact([&](State& state) { state.log().SetTracing(on); });
 }
 
 void RunCalls(const std::vector<std::string>& words) {
   Args args(words, {}, {"--clear"});
   args.Operands(0, 0);
-  State& state = Host();
   std::vector<TraceEntry> entries;
   // Printing and clearing in one transaction loses no call made meanwhile.
-  state.Write([&] {
-    entries = state.Trace();
-    if (args.Flag("--clear")) state.ClearTrace();
+  Transact([&](State& state) {
+    entries = state.log().Entries();
+    if (args.Flag("--clear")) state.log().Clear();
   });
   for (const TraceEntry& e : entries) {
     printf("%s\t%s\t%s\t%s\t%s\n", e.call.c_str(), e.node.c_str(), e.ids.c_str(), e.inputs.c_str(),
@@ -416,13 +402,12 @@ void RunCalls(const std::vector<std::string>& words) {
 void RunLeaks(const std::vector<std::string>& words) {
   Args args(words, {}, {"--clear"});
   args.Operands(0, 0);
-  State& state = Host();
   uint64_t leaks = 0;
-  state.Write([&] {
-    leaks = state.Leaks();
-    if (args.Flag("--clear")) state.ClearLeaks();
+  Transact([&](State& state) {
+    leaks = state.log().Leaks();
+    if (args.Flag("--clear")) state.log().ClearLeaks();
   });
-  printf("%llu\n", static_cast<unsigned long long>(leaks));
+  printf("%" PRIu64 "\n", leaks);
 }
 
 void RunStatusText(const std::vector<std::string>& words) {
@@ -467,98 +452,74 @@ void RunConfigSet(const std::vector<std::string>& words) {
   Args args(words, {"--component", "--group", "--key", "--sub", "--int", "--double", "--string"},
             {});
   const std::string name = args.Operands(1, 1)[0];
+  const auto i = args.Option("--int"), d = args.Option("--double"), t = args.Option("--string");
   ConfigValue value;
-  int given = 0;
-  if (auto v = args.Option("--int")) {
-    value.type = ConfigValue::Type::kInt;
-    value.intValue = Signed(*v, INT64_MIN, INT64_MAX, "--int");
-    ++given;
+  if (i) value = {ConfigValue::Type::kInt, Signed(*i, INT64_MIN, INT64_MAX, "--int"), 0, ""};
+  if (d) value = {ConfigValue::Type::kDouble, 0, ParseDouble(*d), ""};
+  if (t) value = {ConfigValue::Type::kText, 0, 0, *t};
+  if (i.has_value() + d.has_value() + t.has_value() != 1) {
+    throw CommandError("give one of --int, --double and --string");
   }
-  if (auto v = args.Option("--double")) {
-    value.type = ConfigValue::Type::kDouble;
-    value.doubleValue = ParseDouble(*v);
-    ++given;
-  }
-  if (auto v = args.Option("--string")) {
-    value.type = ConfigValue::Type::kText;
-    value.text = *v;
-    ++given;
-  }
-  if (given != 1) throw CommandError("give one of --int, --double and --string");
-  State& state = Host();
-  state.Write([&] { state.SetConfigValue(ConfigOptions(args), name, value); });
+  Transact([&](State& state) { state.settings().SetValue(ConfigOptions(args), name, value); });
 }
 
 void RunConfigRm(const std::vector<std::string>& words) {
   Args args(words, kPlaceOptions, {});
   const std::string name = args.Operands(1, 1)[0];
-  State& state = Host();
-  state.Write([&] {
-    if (!state.RemoveConfigValue(ConfigOptions(args), name)) {
+  Transact([&](State& state) {
+    if (!state.settings().RemoveValue(ConfigOptions(args), name)) {
       throw CommandError("no value " + name + " there");
     }
   });
 }
 
 void RunConfigStore(const std::vector<std::string>& words) {
-  const std::string mode = Args(words, {}, {}).Operands(1, 1)[0];
-  if (mode != "on" && mode != "off") throw CommandError("store takes on or off, not " + mode);
-  State& state = Host();
-  state.Write([&] { state.SetConfigStoreAvailable(mode == "on"); });
+  const bool on = OnOff(Args(words, {}, {}).Operands(1, 1)[0], "store takes");
+  Transact([&](State& state) { state.settings().SetStoreAvailable(on); });
 }
 
 void RunConfigFault(const std::vector<std::string>& words) {
   Args args(words, {"--times"}, {});
   const std::string kind = args.Operands(1, 1)[0];
   if (kind != "store" && kind != "std") throw CommandError("fault takes store or std, not " + kind);
-  uint64_t times = 1;
-  if (auto v = args.Option("--times")) times = Unsigned(*v, INT64_MAX, "--times");
-  State& state = Host();
-  state.Write([&] {
-    state.AddConfigFault(kind == "store" ? ConfigFault::kStore : ConfigFault::kStd, times);
-  });
+  Rule rule;
+  rule.call = "GetValue";
+  rule.kind = kind == "store" ? RuleKind::kStore : RuleKind::kStd;
+  AddRule(rule, args);
 }
 
 void RunFssSet(const std::vector<std::string>& words) {
   const std::vector<std::string> ops = Args(words, {}, {}).Operands(2, 2);
-  if (ops[1] != "on" && ops[1] != "off") throw CommandError("a switch is on or off, not " + ops[1]);
-  State& state = Host();
-  state.Write([&] { state.SetSwitch(ops[0], ops[1] == "on"); });
+  const bool on = OnOff(ops[1], "a switch is");
+  Transact([&](State& state) { state.settings().SetSwitch(ops[0], on); });
 }
 
 void RunFssRm(const std::vector<std::string>& words) {
   const std::string name = Args(words, {}, {}).Operands(1, 1)[0];
-  State& state = Host();
-  state.Write([&] {
-    if (!state.RemoveSwitch(name)) throw CommandError("no switch " + name);
+  Transact([&](State& state) {
+    if (!state.settings().RemoveSwitch(name)) throw CommandError("no switch " + name);
   });
 }
 
-struct SubCommand {
-  const char* name;
-  void (*run)(const std::vector<std::string>& words);
-};
+using Runner = void (*)(const std::vector<std::string>& words);
 
-void RunSubCommand(const SubCommand* table, size_t count, const std::vector<std::string>& words) {
+// The subcommand that the first word names, run on the words after it.
+void RunSubCommand(const std::map<std::string, Runner>& table,
+                   const std::vector<std::string>& words) {
   if (words.empty()) throw CommandError("missing subcommand");
-  const std::vector<std::string> rest(words.begin() + 1, words.end());
-  for (size_t i = 0; i < count; ++i) {
-    if (words[0] == table[i].name) return table[i].run(rest);
-  }
-  throw CommandError("unknown subcommand " + words[0]);
+  auto found = table.find(words[0]);
+  if (found == table.end()) throw CommandError("unknown subcommand " + words[0]);
+  found->second({words.begin() + 1, words.end()});
 }
 
 void RunConfig(const std::vector<std::string>& words) {
-  static const SubCommand kSub[] = {{"set", RunConfigSet},
-                                    {"rm", RunConfigRm},
-                                    {"store", RunConfigStore},
-                                    {"fault", RunConfigFault}};
-  RunSubCommand(kSub, std::size(kSub), words);
+  RunSubCommand({{"set", RunConfigSet}, {"rm", RunConfigRm}, {"store", RunConfigStore},
+                 {"fault", RunConfigFault}},
+                words);
 }
 
 void RunFss(const std::vector<std::string>& words) {
-  static const SubCommand kSub[] = {{"set", RunFssSet}, {"rm", RunFssRm}};
-  RunSubCommand(kSub, std::size(kSub), words);
+  RunSubCommand({{"set", RunFssSet}, {"rm", RunFssRm}}, words);
 }
 
 void RunHelp(const std::vector<std::string>& words);
@@ -567,7 +528,7 @@ struct Command {
   const char* name;
   const char* synopsis;
   const char* help;
-  void (*run)(const std::vector<std::string>& words);
+  Runner run;
 };
 
 const Command kCommands[] = {

@@ -6,47 +6,24 @@
 #include "platform/hostsim/numbers.h"
 #include "platform/kernel_records.h"
 
-namespace {
-
 // Node numbers: the system's nodes from 0x0100, the scheduler's from 0x0200.
-enum : KNI_Node {
-  kBootCmdLine = 0x0101,
-  kBootOption,
-  kCpuInfo,
-  kMemory,
-  kSupportedVMs,
-  kPathToId = 0x0201,
-  kPathName,
-  kParentId,
-  kMembers,
-  kCreate,
-  kDelete,
-  kMemAllocation,
-  kCpuAllocation,
-  kIncreaseMem,
-  kDecreaseMem,
-  kMemoryStats,
-};
-
-}  // namespace
-
 extern "C" {
-const KNI_Node KNI_NODE_system_bootCmdLine = kBootCmdLine;
-const KNI_Node KNI_NODE_system_bootOption = kBootOption;
-const KNI_Node KNI_NODE_hardware_cpu_cpuInfo = kCpuInfo;
-const KNI_Node KNI_NODE_memory_comprehensive = kMemory;
-const KNI_Node KNI_NODE_system_supportedVMs = kSupportedVMs;
-const KNI_Node KNI_NODE_sched_groupPathNameToID = kPathToId;
-const KNI_Node KNI_NODE_sched_groups_groupPathName = kPathName;
-const KNI_Node KNI_NODE_sched_groups_parentGroupID = kParentId;
-const KNI_Node KNI_NODE_sched_groups_members_groups = kMembers;
-const KNI_Node KNI_NODE_sched_groups_groupCreate = kCreate;
-const KNI_Node KNI_NODE_sched_groups_delete = kDelete;
-const KNI_Node KNI_NODE_sched_groups_memAllocationInMB = kMemAllocation;
-const KNI_Node KNI_NODE_sched_groups_cpuAllocationInPct = kCpuAllocation;
-const KNI_Node KNI_NODE_sched_groups_increaseMemMinMaxInMB = kIncreaseMem;
-const KNI_Node KNI_NODE_sched_groups_decreaseMemMinMaxInMB = kDecreaseMem;
-const KNI_Node KNI_NODE_sched_groups_stats_memoryStats = kMemoryStats;
+const KNI_Node KNI_NODE_system_bootCmdLine = 0x0101;
+const KNI_Node KNI_NODE_system_bootOption = 0x0102;
+const KNI_Node KNI_NODE_hardware_cpu_cpuInfo = 0x0103;
+const KNI_Node KNI_NODE_memory_comprehensive = 0x0104;
+const KNI_Node KNI_NODE_system_supportedVMs = 0x0105;
+const KNI_Node KNI_NODE_sched_groupPathNameToID = 0x0201;
+const KNI_Node KNI_NODE_sched_groups_groupPathName = 0x0202;
+const KNI_Node KNI_NODE_sched_groups_parentGroupID = 0x0203;
+const KNI_Node KNI_NODE_sched_groups_members_groups = 0x0204;
+const KNI_Node KNI_NODE_sched_groups_groupCreate = 0x0205;
+const KNI_Node KNI_NODE_sched_groups_delete = 0x0206;
+const KNI_Node KNI_NODE_sched_groups_memAllocationInMB = 0x0207;
+const KNI_Node KNI_NODE_sched_groups_cpuAllocationInPct = 0x0208;
+const KNI_Node KNI_NODE_sched_groups_increaseMemMinMaxInMB = 0x0209;
+const KNI_Node KNI_NODE_sched_groups_decreaseMemMinMaxInMB = 0x020A;
+const KNI_Node KNI_NODE_sched_groups_stats_memoryStats = 0x020B;
 }
 
 namespace hostsim {
@@ -93,7 +70,7 @@ Status Deliver(const KernelCall& c, const Record& record) {
 // Group nodes take an instance list holding exactly the group's id.
 Status InstanceGroup(State& state, const KernelCall& c, Group* group) {
   if (!IsInstanceList(c.instances) || c.instances->ints.size() != 1) return ZRV_BAD_PARAM;
-  std::optional<Group> found = state.FindGroup(c.instances->ints[0]);
+  std::optional<Group> found = state.groups().Find(c.instances->ints[0]);
   if (!found) return ZRV_NOT_FOUND;
   *group = std::move(*found);
   return ZRV_OK;
@@ -104,7 +81,7 @@ template <uint32_t kSize, void (*Fill)(const Facts&, unsigned char*)>
 Status GetFact(State& state, const KernelCall& c) {
   if (c.instances != nullptr || !OutIs(c, kSize)) return ZRV_BAD_PARAM;
   Record record(kSize, 0);
-  Fill(state.GetFacts(), record.data());
+  Fill(state.settings().GetFacts(), record.data());
   return Deliver(c, record);
 }
 
@@ -172,7 +149,7 @@ Status SetPathToId(State& state, const KernelCall& c) {
   if (c.instances != nullptr || !OneText(c.inputs) || !OutIs(c, 8)) return ZRV_BAD_PARAM;
   // Paths are stored whole, and no name holds "/", so a path with an empty
   // component ("host//opt", "host/") matches no group.
-  std::optional<Group> group = state.FindGroup(c.inputs->texts[0]);
+  std::optional<Group> group = state.groups().Find(c.inputs->texts[0]);
   if (!group) return ZRV_NOT_FOUND;
   Record record(8);
   PutLE(record.data(), group->id, 8);
@@ -199,8 +176,8 @@ Status SetDelete(State& state, const KernelCall& c) {
   if (Status status = InstanceGroup(state, c, &group)) return status;
   if (group.path.empty() || group.path == "host") return ZRV_BAD_PARAM;
   if (group.worlds > 0) return ZRV_BUSY;
-  if (!state.ChildIds(group.id).empty()) return ZRV_GROUP_IN_USE;
-  state.DeleteSubtree(group);
+  if (!state.groups().ChildIds(group.id).empty()) return ZRV_GROUP_IN_USE;
+  state.groups().DeleteSubtree(group);
   return ZRV_OK;
 }
 
@@ -242,7 +219,7 @@ Status SetAllocation(State& state, const KernelCall& c) {
   }
   if (next.min < 0 || (next.max != -1 && next.max < next.min)) return ZRV_BAD_PARAM;
   record = next;
-  state.UpdateGroup(group);
+  state.groups().Update(group);
   return ZRV_OK;
 }
 
@@ -280,7 +257,7 @@ Status SetShiftMemory(State& state, const KernelCall& c) {
   if (!min || !max) return ZRV_BAD_PARAM;
   group.mem.min = *min;
   group.mem.max = *max;
-  state.UpdateGroup(group);
+  state.groups().Update(group);
   return ZRV_OK;
 }
 
@@ -288,40 +265,45 @@ Status AllocMembers(State& state, const KernelCall& c, std::vector<uint64_t>* me
   if (c.listOut == nullptr) return ZRV_BAD_PARAM;
   Group group;
   if (Status status = InstanceGroup(state, c, &group)) return status;
-  *members = state.ChildIds(group.id);
+  *members = state.groups().ChildIds(group.id);
   return ZRV_OK;
 }
 
+// A node's number and its name without "KNI_NODE_".
+#define NODE(name) KNI_NODE_##name, #name
+
 const NodeDef kNodes[] = {
-    {kBootCmdLine, "system_bootCmdLine", Subject::kNone,
-     GetFact<KNI_BOOT_CMDLINE_SIZE, FillBootCmdLine>, nullptr, nullptr},
-    {kBootOption, "system_bootOption", Subject::kNone,
-     GetFact<KNI_BOOT_OPTION_SIZE, FillBootOption>, nullptr, nullptr},
-    {kCpuInfo, "hardware_cpu_cpuInfo", Subject::kNone, GetFact<KNI_CPU_INFO_SIZE, FillCpuInfo>,
+    {NODE(system_bootCmdLine), Subject::kNone, GetFact<KNI_BOOT_CMDLINE_SIZE, FillBootCmdLine>,
      nullptr, nullptr},
-    {kMemory, "memory_comprehensive", Subject::kNone, GetFact<KNI_MEMORY_SIZE, FillMemory>, nullptr,
+    {NODE(system_bootOption), Subject::kNone, GetFact<KNI_BOOT_OPTION_SIZE, FillBootOption>,
+     nullptr, nullptr},
+    {NODE(hardware_cpu_cpuInfo), Subject::kNone, GetFact<KNI_CPU_INFO_SIZE, FillCpuInfo>, nullptr,
      nullptr},
-    {kSupportedVMs, "system_supportedVMs", Subject::kNone,
-     GetFact<KNI_SUPPORTED_VMS_SIZE, FillSupportedVMs>, nullptr, nullptr},
-    {kPathToId, "sched_groupPathNameToID", Subject::kLookedUp, nullptr, SetPathToId, nullptr},
-    {kPathName, "sched_groups_groupPathName", Subject::kInstance,
-     GetGroupRecord<KNI_GROUP_PATH_SIZE, FillPathName>, nullptr, nullptr},
-    {kParentId, "sched_groups_parentGroupID", Subject::kInstance, GetGroupRecord<8, FillParentId>,
+    {NODE(memory_comprehensive), Subject::kNone, GetFact<KNI_MEMORY_SIZE, FillMemory>, nullptr,
+     nullptr},
+    {NODE(system_supportedVMs), Subject::kNone, GetFact<KNI_SUPPORTED_VMS_SIZE, FillSupportedVMs>,
      nullptr, nullptr},
-    {kMembers, "sched_groups_members_groups", Subject::kInstance, nullptr, nullptr, AllocMembers},
-    {kCreate, "sched_groups_groupCreate", Subject::kNewChild, nullptr, SetCreate, nullptr},
-    {kDelete, "sched_groups_delete", Subject::kInstance, nullptr, SetDelete, nullptr},
-    {kMemAllocation, "sched_groups_memAllocationInMB", Subject::kInstance,
+    {NODE(sched_groupPathNameToID), Subject::kLookedUp, nullptr, SetPathToId, nullptr},
+    {NODE(sched_groups_groupPathName), Subject::kInstance,
+     GetGroupRecord<KNI_GROUP_PATH_SIZE, FillPathName>, nullptr, nullptr},
+    {NODE(sched_groups_parentGroupID), Subject::kInstance, GetGroupRecord<8, FillParentId>, nullptr,
+     nullptr},
+    {NODE(sched_groups_members_groups), Subject::kInstance, nullptr, nullptr, AllocMembers},
+    {NODE(sched_groups_groupCreate), Subject::kNewChild, nullptr, SetCreate, nullptr},
+    {NODE(sched_groups_delete), Subject::kInstance, nullptr, SetDelete, nullptr},
+    {NODE(sched_groups_memAllocationInMB), Subject::kInstance,
      GetGroupRecord<KNI_MEM_ALLOCATION_SIZE, FillMemAllocation>, SetAllocation<false>, nullptr},
-    {kCpuAllocation, "sched_groups_cpuAllocationInPct", Subject::kInstance,
+    {NODE(sched_groups_cpuAllocationInPct), Subject::kInstance,
      GetGroupRecord<KNI_CPU_ALLOCATION_SIZE, FillCpuAllocation>, SetAllocation<true>, nullptr},
-    {kIncreaseMem, "sched_groups_increaseMemMinMaxInMB", Subject::kInstance, nullptr,
-     SetShiftMemory<+1>, nullptr},
-    {kDecreaseMem, "sched_groups_decreaseMemMinMaxInMB", Subject::kInstance, nullptr,
-     SetShiftMemory<-1>, nullptr},
-    {kMemoryStats, "sched_groups_stats_memoryStats", Subject::kInstance,
+    {NODE(sched_groups_increaseMemMinMaxInMB), Subject::kInstance, nullptr, SetShiftMemory<+1>,
+     nullptr},
+    {NODE(sched_groups_decreaseMemMinMaxInMB), Subject::kInstance, nullptr, SetShiftMemory<-1>,
+     nullptr},
+    {NODE(sched_groups_stats_memoryStats), Subject::kInstance,
      GetGroupRecord<KNI_MEMORY_STATS_SIZE, FillMemoryStats>, nullptr, nullptr},
 };
+
+#undef NODE
 
 const NodeDef* FindNode(KNI_Node number) {
   for (const NodeDef& def : kNodes) {
@@ -350,7 +332,7 @@ std::optional<std::string> SubjectPath(State& state, const KernelCall& c) {
     return c.inputs->texts[0];
   }
   if (!IsInstanceList(c.instances) || c.instances->ints.size() != 1) return std::nullopt;
-  std::optional<Group> group = state.FindGroup(c.instances->ints[0]);
+  std::optional<Group> group = state.groups().Find(c.instances->ints[0]);
   if (!group) return std::nullopt;
   if (def->subject == Subject::kInstance) return group->path;
   if (!OneText(c.inputs)) return std::nullopt;
@@ -376,8 +358,8 @@ uint32_t CreateChild(State& state, const Group& parent, const std::string& name,
   if (name.empty() || name.find('/') != std::string::npos) return ZRV_BAD_PARAM;
   // Every path must come back whole, NUL included, from the path-name node.
   if (ChildPath(parent.path, name).size() >= KNI_GROUP_PATH_SIZE) return ZRV_NAME_TOO_LONG;
-  if (state.FindGroup(ChildPath(parent.path, name))) return ZRV_EXISTS;
-  *id = state.AddGroup(parent, name, mem, cpu);
+  if (state.groups().Find(ChildPath(parent.path, name))) return ZRV_EXISTS;
+  *id = state.groups().Add(parent, name, mem, cpu);
   return ZRV_OK;
 }
 

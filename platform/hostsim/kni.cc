@@ -102,31 +102,32 @@ class Library {
   // state file that cannot be used fails the call too. A crash rule kills
   // the process here, before or after alike: a list lives in this process
   // only, so nothing of the call's effect could outlive it.
-  template <typename PathFn>
-  std::optional<uint32_t> ListFault(const char* call, PathFn&& path) {
+  template <typename PathOf>
+  std::optional<uint32_t> ListFault(const char* call, PathOf&& path) {
     // Nearly every list call meets no rule: a read says so, without the write
     // transaction (and its file locks) that consuming a rule needs.
     try {
-      if (!Open(false).HasFaultRule(call)) return std::nullopt;
+      if (!Open(false).rules().Any(call)) return std::nullopt;
     } catch (const std::exception& e) {
       state_.reset();
       Report(e.what());
       return ZRV_FAILURE;
     }
-    std::optional<uint32_t> fault;
+    std::optional<Rule> fault;
     bool crash = false;
     uint32_t status = Transact([&](State& state) {
-      auto subject = [&] { return path(state); };
-      crash = state.ConsumeCrash(call, "", subject).has_value();
-      if (!crash) fault = state.ConsumeFault(call, "", subject);
+      PathFn subject = [&] { return path(state); };
+      crash = state.rules().Consume(true, call, "", subject).has_value();
+      if (!crash) fault = state.rules().Consume(false, call, "", subject);
       return ZRV_OK;
     });
     if (crash) Die();
     if (status != ZRV_OK) return status;
-    return fault;
+    return fault ? std::optional<uint32_t>(fault->status) : std::nullopt;
   }
 
-  uint32_t KernelCall(const char* name, const char* ruleName, hostsim::KernelCall call) {
+  // The call named "KNI_" and ruleName, which fault rules know it by.
+  uint32_t KernelCall(const char* ruleName, hostsim::KernelCall call) {
     if (call.listOut != nullptr) *call.listOut = nullptr;
     bool listsLive = IsLive(call.instances) && IsLive(call.inputs);
     std::vector<uint64_t> members;
@@ -136,21 +137,17 @@ class Library {
       std::string node = nodeName != nullptr ? nodeName : std::to_string(call.node);
       uint32_t result = ZRV_BAD_PARAM;
       if (listsLive) {
-        std::function<std::optional<std::string>()> subject = [&] {
-          return SubjectPath(state, call);
-        };
-        std::optional<bool> crashAfter = state.ConsumeCrash(ruleName, node, subject);
-        crash = crashAfter.has_value();
+        PathFn subject = [&] { return SubjectPath(state, call); };
+        std::optional<Rule> crashRule = state.rules().Consume(true, ruleName, node, subject);
+        crash = crashRule.has_value();
         // Dying before the call: only the used-up rule is committed.
-        if (crash && !*crashAfter) return result;
-        std::optional<uint32_t> fault = state.ConsumeFault(ruleName, node, subject);
-        result = fault ? *fault : Perform(state, call, &members);
+        if (crash && crashRule->kind == RuleKind::kCrash) return result;
+        std::optional<Rule> fault = state.rules().Consume(false, ruleName, node, subject);
+        result = fault ? fault->status : Perform(state, call, &members);
       }
-      if (state.Tracing()) {
-        // A pointer that is no live list is never read, not even to trace it.
-        state.AppendTrace({name, node, listsLive ? Entries(call.instances) : "?",
-                           listsLive ? Entries(call.inputs) : "?", StatusWord(result)});
-      }
+      // A pointer that is no live list is never read, not even to trace it.
+      state.log().Record({std::string("KNI_") + ruleName, node, listsLive ? Entries(call.instances) : "?",
+                          listsLive ? Entries(call.inputs) : "?", StatusWord(result)});
       return result;
     });
     if (crash) Die();
@@ -167,13 +164,13 @@ class Library {
     return Transact([&](State& state) {
       uint32_t result = ZRV_BAD_PARAM;
       if (kernelDate != nullptr && size >= KNI_BUILD_DATE_SIZE && toolDate != nullptr) {
-        std::string kernel = state.KernelBuild().value_or(kLibraryBuildDate);
+        std::string kernel = state.settings().KernelBuild().value_or(kLibraryBuildDate);
         std::memset(kernelDate, 0, KNI_BUILD_DATE_SIZE);
         std::memcpy(kernelDate, kernel.data(),
                     std::min<size_t>(kernel.size(), KNI_BUILD_DATE_SIZE - 1));
         result = kernel == kLibraryBuildDate ? ZRV_OK : ZRV_FAILURE;
       }
-      if (state.Tracing()) state.AppendTrace({"KNI_CheckSig", "-", "-", "-", StatusWord(result)});
+      state.log().Record({"KNI_CheckSig", "-", "-", "-", StatusWord(result)});
       return result;
     });
   }
@@ -234,7 +231,7 @@ class Library {
     if (!lists_.empty()) {
       try {
         State& state = Open(true);
-        state.Write([&] { state.AddLeaks(lists_.size()); });
+        state.Write([&] { state.log().AddLeaks(lists_.size()); });
       } catch (const std::exception& e) {
         if (path_ && access(path_->c_str(), F_OK) == 0) Report(e.what());
       }
@@ -256,34 +253,38 @@ class Library {
 };
 
 std::optional<std::string> GroupPath(State& state, uint64_t id) {
-  std::optional<Group> group = state.FindGroup(id);
+  std::optional<Group> group = state.groups().Find(id);
   if (!group) return std::nullopt;
   return group->path;
+}
+
+// fn(library) under the library's lock.
+template <typename Fn>
+auto Locked(Fn&& fn) {
+  Library& lib = Library::Get();
+  std::lock_guard<std::mutex> lock(lib.mutex());
+  return fn(lib);
 }
 
 }  // namespace
 
 void WithState(const std::function<void(State&)>& fn) {
-  Library& lib = Library::Get();
-  std::lock_guard<std::mutex> lock(lib.mutex());
-  try {
-    lib.Write(fn);
-  } catch (const StateError& e) {
-    lib.Report(e.what());
-    throw;
-  }
+  Locked([&](Library& lib) {
+    try {
+      lib.Write(fn);
+    } catch (const StateError& e) {
+      lib.Report(e.what());
+      throw;
+    }
+  });
 }
 
 void UseStateFile(const std::string& path) {
-  Library& lib = Library::Get();
-  std::lock_guard<std::mutex> lock(lib.mutex());
-  lib.UseStateFile(path);
+  Locked([&](Library& lib) { lib.UseStateFile(path); });
 }
 
 long LiveParamLists() {
-  Library& lib = Library::Get();
-  std::lock_guard<std::mutex> lock(lib.mutex());
-  return lib.LiveLists();
+  return Locked([](Library& lib) { return lib.LiveLists(); });
 }
 
 }  // namespace hostsim
@@ -296,15 +297,20 @@ namespace {
 template <typename T, typename Fn>
 T Guarded(T failure, Fn&& fn) {
   try {
-    Library& lib = Library::Get();
-    std::lock_guard<std::mutex> lock(lib.mutex());
-    return fn(lib);
+    return hostsim::Locked([&](Library& lib) -> T { return fn(lib); });
   } catch (const std::exception&) {
     return failure;
   }
 }
 
 std::optional<std::string> NoPath(hostsim::State&) { return std::nullopt; }
+
+using hostsim::CallKind;
+
+ZRV_ReturnStatus Kernel(const char* ruleName, const hostsim::KernelCall& call) {
+  return Guarded<ZRV_ReturnStatus>(ZRV_NO_MEMORY,
+                                   [&](Library& lib) { return lib.KernelCall(ruleName, call); });
+}
 
 }  // namespace
 
@@ -327,9 +333,8 @@ ZRV_ReturnStatus KNI_ParamListAddInt(KNI_ParamList* list, uint64_t value) {
       return ZRV_BAD_PARAM;
     }
     if (list->ints.size() >= list->capacity) return ZRV_LIMIT_EXCEEDED;
-    std::optional<uint32_t> fault = lib.ListFault(
-        "ParamListAddInt", [&](hostsim::State& state) { return hostsim::GroupPath(state, value); });
-    if (fault) return *fault;
+    auto path = [&](hostsim::State& state) { return hostsim::GroupPath(state, value); };
+    if (std::optional<uint32_t> fault = lib.ListFault("ParamListAddInt", path)) return *fault;
     list->ints.push_back(value);
     return ZRV_OK;
   });
@@ -343,9 +348,8 @@ ZRV_ReturnStatus KNI_ParamListAddString(KNI_ParamList* list, const char* text) {
     }
     if (list->texts.size() >= list->capacity) return ZRV_LIMIT_EXCEEDED;
     std::string copy(text);
-    std::optional<uint32_t> fault = lib.ListFault(
-        "ParamListAddString", [&](hostsim::State&) { return std::optional<std::string>(copy); });
-    if (fault) return *fault;
+    auto path = [&](hostsim::State&) { return std::optional<std::string>(copy); };
+    if (std::optional<uint32_t> fault = lib.ListFault("ParamListAddString", path)) return *fault;
     list->texts.push_back(std::move(copy));
     return ZRV_OK;
   });
@@ -379,48 +383,26 @@ ZRV_ReturnStatus KNI_ParamListGetUInt64(const KNI_ParamList* list, uint32_t inde
       return ZRV_BAD_PARAM;
     }
     uint64_t id = list->ints[index];
-    std::optional<uint32_t> fault = lib.ListFault(
-        "ParamListGetUInt64", [&](hostsim::State& state) { return hostsim::GroupPath(state, id); });
-    if (fault) return *fault;
+    auto path = [&](hostsim::State& state) { return hostsim::GroupPath(state, id); };
+    if (std::optional<uint32_t> fault = lib.ListFault("ParamListGetUInt64", path)) return *fault;
     *value = id;
     return ZRV_OK;
   });
 }
 
 ZRV_ReturnStatus KNI_Get(KNI_Node node, KNI_ParamList* instances, void* out, uint32_t outSize) {
-  hostsim::KernelCall call;
-  call.kind = hostsim::CallKind::kGet;
-  call.node = node;
-  call.instances = instances;
-  call.out = out;
-  call.outSize = outSize;
-  return Guarded<ZRV_ReturnStatus>(
-      ZRV_NO_MEMORY, [&](Library& lib) { return lib.KernelCall("KNI_Get", "Get", call); });
+  return Kernel("Get", {CallKind::kGet, node, instances, nullptr, out, outSize});
 }
 
 ZRV_ReturnStatus KNI_Set(KNI_Node node, KNI_ParamList* instances, KNI_ParamList* inputs, void* out,
                          uint32_t outSize) {
-  hostsim::KernelCall call;
-  call.kind = hostsim::CallKind::kSet;
-  call.node = node;
-  call.instances = instances;
-  call.inputs = inputs;
-  call.out = out;
-  call.outSize = outSize;
-  return Guarded<ZRV_ReturnStatus>(
-      ZRV_NO_MEMORY, [&](Library& lib) { return lib.KernelCall("KNI_Set", "Set", call); });
+  return Kernel("Set", {CallKind::kSet, node, instances, inputs, out, outSize});
 }
 
 ZRV_ReturnStatus KNI_GetInstanceListAlloc(KNI_Node node, KNI_ParamList* instances,
                                           KNI_ParamList** out) {
-  hostsim::KernelCall call;
-  call.kind = hostsim::CallKind::kGetInstanceListAlloc;
-  call.node = node;
-  call.instances = instances;
-  call.listOut = out;
-  return Guarded<ZRV_ReturnStatus>(ZRV_NO_MEMORY, [&](Library& lib) {
-    return lib.KernelCall("KNI_GetInstanceListAlloc", "GetInstanceListAlloc", call);
-  });
+  return Kernel("GetInstanceListAlloc",
+                {CallKind::kGetInstanceListAlloc, node, instances, nullptr, nullptr, 0, out});
 }
 
 ZRV_ReturnStatus KNI_CheckSig(char* kernelDate, uint32_t size, const char** toolDate) {
@@ -429,27 +411,16 @@ ZRV_ReturnStatus KNI_CheckSig(char* kernelDate, uint32_t size, const char** tool
 }
 
 const char* ZRV_ReturnStatusToString(ZRV_ReturnStatus status) {
-  switch (status) {
-    case ZRV_OK:
-      return "Success";
-    case ZRV_FAILURE:
-      return "Failure";
-    case ZRV_NOT_FOUND:
-      return "Not found";
-    case ZRV_BUSY:
-      return "Busy";
-    case ZRV_EXISTS:
-      return "Already exists";
-    case ZRV_NO_MEMORY:
-      return "Out of memory";
-    case ZRV_BAD_PARAM:
-      return "Bad parameter";
-    case ZRV_LIMIT_EXCEEDED:
-      return "Limit exceeded";
-    case ZRV_NAME_TOO_LONG:
-      return "Name too long";
-    case ZRV_GROUP_IN_USE:
-      return "Group in use";
+  static const struct {
+    ZRV_ReturnStatus status;
+    const char* text;
+  } kTexts[] = {{ZRV_OK, "Success"},           {ZRV_FAILURE, "Failure"},
+                {ZRV_NOT_FOUND, "Not found"},   {ZRV_BUSY, "Busy"},
+                {ZRV_EXISTS, "Already exists"}, {ZRV_NO_MEMORY, "Out of memory"},
+                {ZRV_BAD_PARAM, "Bad parameter"}, {ZRV_LIMIT_EXCEEDED, "Limit exceeded"},
+                {ZRV_NAME_TOO_LONG, "Name too long"}, {ZRV_GROUP_IN_USE, "Group in use"}};
+  for (const auto& t : kTexts) {
+    if (t.status == status) return t.text;
   }
   // Per thread, so the text stays valid until the same thread asks again.
   thread_local char unknown[32];

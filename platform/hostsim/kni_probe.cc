@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,51 +61,49 @@ List Inputs(const std::vector<std::string>& texts, uint32_t* status) {
   return list;
 }
 
+// The steps on a group, which make its instance list first, and their parts.
+const std::map<std::string, size_t> kGroupSteps = {{"create", 3}, {"getmem", 2}, {"setmem", 3},
+                                                   {"members", 2}, {"delete", 2}, {"stats", 2}};
+
 // Runs one step: *status is its kernel call's, or that of the list call that
 // failed before it; returns what the step read.
 std::string Step(const std::vector<std::string>& s, uint32_t* status) {
   const std::string& op = s[0];
+  auto groupStep = kGroupSteps.find(op);
+  List inst;
+  if (groupStep != kGroupSteps.end() && groupStep->second == s.size()) {
+    inst = Instance(Number(s[1]), status);
+    if (!inst) return "";
+  }
   if (op == "lookup" && s.size() == 2) {
     List in = Inputs({s[1]}, status);
     uint64_t id = 0;
     if (in) *status = KNI_Set(KNI_NODE_sched_groupPathNameToID, nullptr, in.get(), &id, sizeof id);
     return *status == ZRV_OK ? std::to_string(id) : "";
   }
-  if (op == "create" && s.size() == 3) {
-    List inst = Instance(Number(s[1]), status);
-    List in = inst ? Inputs({s[2]}, status) : nullptr;
+  if (op == "create" && inst) {
+    List in = Inputs({s[2]}, status);
     uint64_t id = 0;
-    if (in)
-      *status = KNI_Set(KNI_NODE_sched_groups_groupCreate, inst.get(), in.get(), &id, sizeof id);
+    if (in) *status = KNI_Set(KNI_NODE_sched_groups_groupCreate, inst.get(), in.get(), &id, sizeof id);
     return *status == ZRV_OK ? std::to_string(id) : "";
   }
-  if (op == "getmem" && s.size() == 2) {
-    List inst = Instance(Number(s[1]), status);
-    int64_t rec[4];
-    uint32_t trailer;
-    unsigned char buf[KNI_MEM_ALLOCATION_SIZE];
-    if (inst)
-      *status = KNI_Get(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), buf, sizeof buf);
+  if (op == "getmem" && inst) {
+    KernelRecords::MemAllocation rec;
+    *status = KNI_Get(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), &rec, sizeof rec);
     if (*status != ZRV_OK) return "";
-    std::memcpy(rec, buf, sizeof rec);
-    std::memcpy(&trailer, buf + 32, sizeof trailer);
     char text[128];
     snprintf(text, sizeof text, "%" PRId64 ",%" PRId64 ",%" PRId64 ",%" PRId64 " 0x%08" PRIX32,
-             rec[0], rec[1], rec[2], rec[3], trailer);
+             rec.min, rec.max, rec.shares, rec.minLimit, rec.reserved);
     return text;
   }
-  if (op == "setmem" && s.size() == 3) {
-    List inst = Instance(Number(s[1]), status);
-    List in = inst ? Inputs(Split(s[2], ',', SIZE_MAX), status) : nullptr;
-    if (in)
-      *status = KNI_Set(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), in.get(), nullptr, 0);
+  if (op == "setmem" && inst) {
+    List in = Inputs(Split(s[2], ',', SIZE_MAX), status);
+    if (in) *status = KNI_Set(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), in.get(), nullptr, 0);
     return "";
   }
-  if (op == "members" && s.size() == 2) {
-    List inst = Instance(Number(s[1]), status);
+  if (op == "members" && inst) {
     KNI_ParamList* raw = nullptr;
-    if (inst)
-      *status = KNI_GetInstanceListAlloc(KNI_NODE_sched_groups_members_groups, inst.get(), &raw);
+    *status = KNI_GetInstanceListAlloc(KNI_NODE_sched_groups_members_groups, inst.get(), &raw);
     List members(raw);
     std::string ids;
     for (uint32_t i = 0; *status == ZRV_OK && i < KNI_ParamListUsedCount(members.get()); ++i) {
@@ -114,9 +113,8 @@ std::string Step(const std::vector<std::string>& s, uint32_t* status) {
     }
     return ids;
   }
-  if (op == "delete" && s.size() == 2) {
-    List inst = Instance(Number(s[1]), status);
-    if (inst) *status = KNI_Set(KNI_NODE_sched_groups_delete, inst.get(), nullptr, nullptr, 0);
+  if (op == "delete" && inst) {
+    *status = KNI_Set(KNI_NODE_sched_groups_delete, inst.get(), nullptr, nullptr, 0);
     return "";
   }
   if (op == "checksig" && s.size() == 1) {
@@ -145,11 +143,9 @@ std::string Step(const std::vector<std::string>& s, uint32_t* status) {
            " maxvms=" + std::to_string(FieldAt<uint32_t>(vms, KernelRecords::kSupportedVmsMaxVmsAt)) +
            " cmdline=" + reinterpret_cast<const char*>(cmdline->data());
   }
-  if (op == "stats" && s.size() == 2) {
-    List inst = Instance(Number(s[1]), status);
+  if (op == "stats" && inst) {
     KernelRecords::Record<KNI_MEMORY_STATS_SIZE> buf{};
-    if (inst)
-      *status = KNI_Get(KNI_NODE_sched_groups_stats_memoryStats, inst.get(), buf.data(), buf.size());
+    *status = KNI_Get(KNI_NODE_sched_groups_stats_memoryStats, inst.get(), buf.data(), buf.size());
     if (*status != ZRV_OK) return "";
     return std::to_string(KernelRecords::FieldAt<uint64_t>(buf, KernelRecords::kStatsRminpeakKbAt)) + "," +
            std::to_string(KernelRecords::FieldAt<uint64_t>(buf, KernelRecords::kStatsRminchildpeakKbAt));

@@ -2,6 +2,10 @@
 // using the host shares. Each operation of the library and of the hostsim tool
 // is one transaction on it, so concurrent processes see each other's changes
 // whole, and a process killed at any moment leaves the file consistent.
+//
+// State is the connection and its transactions; it hands out its parts, one
+// concern each: the group tree, the rules, the trace and leak count, and what
+// the host is set up with (facts, kernel build, configuration store, switches).
 #ifndef PLATFORM_HOSTSIM_STATE_H_
 #define PLATFORM_HOSTSIM_STATE_H_
 
@@ -52,26 +56,23 @@ struct Facts {
   std::string bootCmdLine;
 };
 
-// Makes the calls of one kind fail: the first `skip` matching calls pass, the
-// next `times` fail with `status` (times 0: every one after the skipped).
-struct FaultRule {
+// What a rule does when it fires: fail the call with its status; kill the
+// calling process before the call takes effect, or once its effect is
+// committed; make a configuration value read throw the store's exception or a
+// plain std::runtime_error.
+enum class RuleKind { kFail, kCrash, kCrashAfter, kStore, kStd };
+
+// A rule on the calls named `call` (a configuration value read is "GetValue"):
+// the first `skip` matching calls pass, the next `times` fire it (times 0:
+// every one after the skipped). A crash rule fires once.
+struct Rule {
   std::string call;
   std::optional<std::string> node;  // none: any node
   std::optional<std::string> path;  // none: any group, or none at all
-  uint32_t status = 0;
+  uint32_t status = 0;              // what a failing rule fails with
   uint64_t skip = 0;
   uint64_t times = 1;
-};
-
-// Kills the calling process at the first matching call after `skip` of them:
-// before the call takes effect, or with `after` once its effect is committed.
-// Matched like a FaultRule; fires once.
-struct CrashRule {
-  std::string call;
-  std::optional<std::string> node;
-  std::optional<std::string> path;
-  uint64_t skip = 0;
-  bool after = false;
+  RuleKind kind = RuleKind::kFail;
 };
 
 // Where a configuration value lives: an object, named by three texts, and
@@ -90,9 +91,6 @@ struct ConfigValue {
   double doubleValue = 0;
   std::string text;
 };
-
-// What the next configuration value reads throw instead of answering.
-enum class ConfigFault { kStore, kStd };
 
 struct TraceEntry {
   std::string call;
@@ -116,6 +114,110 @@ class StateError : public std::runtime_error {
 // (whose folders are created here). Throws StateError when neither can be had.
 std::string StateFilePath();
 
+class State;
+
+// A part of the state: the operations on some of its tables. Each must run
+// inside State::Write (changes) or State::Read.
+class Part {
+ public:
+  explicit Part(State& state) : state_(state) {}
+
+ protected:
+  State& state_;
+};
+
+class Groups : public Part {
+ public:
+  using Part::Part;
+  std::optional<Group> Find(uint64_t id);
+  std::optional<Group> Find(const std::string& path);
+  // In creation order.
+  std::vector<uint64_t> ChildIds(uint64_t id);
+  // Ascending by path, byte by byte.
+  std::vector<Group> All();
+  // Adds a child below parent without any check; returns its new id.
+  uint64_t Add(const Group& parent, const std::string& name, const Allocation& mem,
+               const Allocation& cpu);
+  // Deletes the group and every group below it.
+  void DeleteSubtree(const Group& group);
+  // Stores the group's records, worlds and statistics.
+  void Update(const Group& group);
+  // Adds what is wrong with the tree, one line each.
+  void AddProblems(std::vector<std::string>* problems);
+};
+
+// The path a call is about, asked only when a rule names one.
+using PathFn = std::function<std::optional<std::string>()>;
+
+class Rules : public Part {
+ public:
+  using Part::Part;
+  void Add(const Rule& rule);
+  // The fail and crash rules left (not the store faults): the fail rules,
+  // then the crash rules, each oldest first.
+  std::vector<Rule> List();
+  // Drops the fail and crash rules.
+  void Clear();
+  // Whether any rule names the call; a plain read, also outside a transaction.
+  bool Any(const std::string& call);
+  // Counts this call against the crash rules of `call`, or against the
+  // others: every matching rule that still skips uses up one skip; the oldest
+  // matching rule that skips no more fires and is returned. A caller that
+  // dies for a crash rule must commit first, so that the rule fires once.
+  std::optional<Rule> Consume(bool crashes, const std::string& call, const std::string& node,
+                              const PathFn& path = {});
+};
+
+// The trace of calls and the count of leaked parameter lists.
+class Log : public Part {
+ public:
+  using Part::Part;
+  void SetTracing(bool on);
+  // Appends the entry while tracing is on.
+  void Record(const TraceEntry& entry);
+  std::vector<TraceEntry> Entries();
+  void Clear();
+  uint64_t Leaks();
+  void AddLeaks(uint64_t count);
+  void ClearLeaks();
+};
+
+// What the host is set up with: its facts, its kernel's build date, the
+// configuration store and the feature switches.
+class Settings : public Part {
+ public:
+  using Part::Part;
+  Facts GetFacts();
+  void SetFacts(const Facts& facts);
+  // The simulated kernel's build date; none: the library's own.
+  std::optional<std::string> KernelBuild();
+  void SetKernelBuild(const std::optional<std::string>& date);
+  bool StoreAvailable();
+  void SetStoreAvailable(bool available);
+  // An object, or a sub-object, of the store exists while some value lies in
+  // it or below it.
+  bool ObjectExists(const ConfigPlace& place);
+  std::optional<ConfigValue> Value(const ConfigPlace& place, const std::string& name);
+  void SetValue(const ConfigPlace& place, const std::string& name, const ConfigValue& value);
+  // False when there was no such value.
+  bool RemoveValue(const ConfigPlace& place, const std::string& name);
+  // None for a name the host does not know.
+  std::optional<bool> Switch(const std::string& name);
+  void SetSwitch(const std::string& name, bool on);
+  // False when there was no such switch.
+  bool RemoveSwitch(const std::string& name);
+};
+
+// The shapes in which the fault driver and the sources tests set rules up.
+using FaultRule = Rule;
+using ConfigFault = RuleKind;  // kStore or kStd
+struct CrashRule {
+  std::string call;
+  std::optional<std::string> node, path;
+  uint64_t skip = 0;
+  bool after = false;
+};
+
 class State {
  public:
   // A missing file is created with the default host, unless mustExist, when
@@ -125,111 +227,53 @@ class State {
   State(const State&) = delete;
   State& operator=(const State&) = delete;
 
-  const std::string& path() const { return path_; }
-
   // One transaction around fn: Write takes the write lock first (waiting
   // for other writers up to the busy timeout) so that it never fails
   // half-way; Read sees one snapshot. A throwing fn rolls back.
   void Write(const std::function<void()>& fn);
   void Read(const std::function<void()>& fn);
 
-  // The operations below must run inside Write (changes) or Read.
-
   // Back to the default host with these facts: groups, rules, trace, leak
   // count and everything else reset, ids counted from the start again.
   void Reset(const Facts& facts);
-
-  Facts GetFacts();
-  void SetFacts(const Facts& facts);
-  // The simulated kernel's build date; none: the library's own.
-  std::optional<std::string> KernelBuild();
-  void SetKernelBuild(const std::optional<std::string>& date);
-
-  std::optional<Group> FindGroup(uint64_t id);
-  std::optional<Group> FindGroup(const std::string& path);
-  // In creation order.
-  std::vector<uint64_t> ChildIds(uint64_t id);
-  // Ascending by path, byte by byte.
-  std::vector<Group> AllGroups();
-  // Adds a child below parent without any check; returns its new id.
-  uint64_t AddGroup(const Group& parent, const std::string& name, const Allocation& mem,
-                    const Allocation& cpu);
-  // Deletes the group and every group below it.
-  void DeleteSubtree(const Group& group);
-  // Stores the group's records, worlds and statistics.
-  void UpdateGroup(const Group& group);
-
-  void AddFaultRule(const FaultRule& rule);
-  std::vector<FaultRule> FaultRules();
-  // Drops the crash rules too.
-  void ClearFaultRules();
-  // Counts this call against the rules of `call`: every matching rule that
-  // still skips uses up one skip; the oldest matching rule that skips no more
-  // fires. Returns the status to fail with, if one fired. path is asked only
-  // when a rule names a path.
-  // Whether any fault or crash rule names the call; a plain read, outside a
-  // transaction.
-  bool HasFaultRule(const std::string& call);
-  std::optional<uint32_t> ConsumeFault(const std::string& call, const std::string& node,
-                                       const std::function<std::optional<std::string>()>& path);
-
-  void AddCrashRule(const CrashRule& rule);
-  std::vector<CrashRule> CrashRules();
-  // Counts this call against the crash rules as ConsumeFault does against
-  // the fault rules; the rule that fires is deleted, and the result says
-  // whether to die after the call (true) or before it (false). The caller
-  // must commit before it dies, so that the rule fires once only.
-  std::optional<bool> ConsumeCrash(const std::string& call, const std::string& node,
-                                   const std::function<std::optional<std::string>()>& path);
-
   // Everything wrong with the file: SQLite's integrity check, then the
   // tree's invariants. One line each; none when the state is sound.
   std::vector<std::string> Problems();
 
-  bool Tracing();
-  void SetTracing(bool on);
-  void AppendTrace(const TraceEntry& entry);
-  std::vector<TraceEntry> Trace();
-  void ClearTrace();
+  Groups& groups() { return groups_; }
+  Rules& rules() { return rules_; }
+  Log& log() { return log_; }
+  Settings& settings() { return settings_; }
 
-  uint64_t Leaks();
-  void AddLeaks(uint64_t count);
-  void ClearLeaks();
-
-  // The configuration store. An object, or a sub-object, exists while some
-  // value lies in it or below it.
-  bool ConfigStoreAvailable();
-  void SetConfigStoreAvailable(bool available);
-  bool ConfigObjectExists(const ConfigPlace& place);
-  std::optional<ConfigValue> GetConfigValue(const ConfigPlace& place, const std::string& name);
-  void SetConfigValue(const ConfigPlace& place, const std::string& name, const ConfigValue& value);
-  // False when there was no such value.
-  bool RemoveConfigValue(const ConfigPlace& place, const std::string& name);
-  // Faults are used up oldest first, like fault rules; times 0: for ever.
-  void AddConfigFault(ConfigFault fault, uint64_t times);
-  std::optional<ConfigFault> ConsumeConfigFault();
-
-  // Feature switches: none for a name the host does not know.
-  std::optional<bool> Switch(const std::string& name);
-  void SetSwitch(const std::string& name, bool on);
-  // False when there was no such switch.
-  bool RemoveSwitch(const std::string& name);
+  // Shorthands for the fault driver and the sources tests, which set a host
+  // up directly; they go once those call the parts.
+  void AddFaultRule(const FaultRule& rule) { rules_.Add(rule); }
+  void AddCrashRule(const CrashRule& r) {
+    rules_.Add({r.call, r.node, r.path, 0, r.skip, 1,
+                r.after ? RuleKind::kCrashAfter : RuleKind::kCrash});
+  }
+  std::vector<FaultRule> FaultRules() { return rules_.List(); }
+  void AddConfigFault(ConfigFault kind, uint64_t times) {
+    rules_.Add({"GetValue", {}, {}, 0, 0, times, kind});
+  }
+  void SetConfigStoreAvailable(bool on) { settings_.SetStoreAvailable(on); }
 
  private:
-  class Stmt;
+  friend class Stmt;
   State(sqlite3* db, std::string path);
-  void Exec(const char* sql);
-  void CreateSchema();
-  void InsertDefaultGroups();
+  void Transaction(const char* begin, const std::function<void()>& fn);
   sqlite3_stmt* Prepare(const char* sql);
   [[noreturn]] void Fail(const std::string& what);
-  void GroupProblems(std::vector<std::string>* problems);
 
   sqlite3* db_;
   std::string path_;
-  // Keyed by the SQL text's address: every statement text in state.cc lives
-  // as long as the program, so each is compiled once per connection.
+  // Keyed by the SQL text's address: every statement text lives as long as
+  // the program, so each is compiled once per connection.
   std::unordered_map<const char*, sqlite3_stmt*> statements_;
+  Groups groups_{*this};
+  Rules rules_{*this};
+  Log log_{*this};
+  Settings settings_{*this};
 };
 
 }  // namespace hostsim

@@ -132,8 +132,8 @@ Groups Inspect(const std::string& db, bool annexRule, std::string* problems) {
   try {
     std::unique_ptr<hostsim::State> state = hostsim::State::Open(db, true);
     state->Read([&] {
-      for (const hostsim::Group& g : state->AllGroups()) groups[g.path] = g;
-      if (uint64_t leaks = state->Leaks()) *problems += " [" + std::to_string(leaks) + " lists leaked]";
+      for (const hostsim::Group& g : state->groups().All()) groups[g.path] = g;
+      if (uint64_t leaks = state->log().Leaks()) *problems += " [" + std::to_string(leaks) + " lists leaked]";
       for (const std::string& p : state->Problems()) *problems += " [" + p + "]";
     });
   } catch (const std::exception& e) {
