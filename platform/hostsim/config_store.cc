@@ -9,8 +9,8 @@
 #include <type_traits>
 
 #include "platform/hostsim/library.h"
-#include "platform/hostsim/listing.h"
 #include "platform/hostsim/state.h"
+#include "platform/hostsim/text.h"
 
 namespace KestrelConfigStore {
 const std::string sGlobalNamespace = "global";
@@ -63,7 +63,7 @@ class Object : public ConfigStoreObject {
     Outcome outcome = Outcome::kAbsent;
     T read{};
     WithState([&](State& state) {
-      if (std::optional<Rule> fault = state.rules().Consume(false, "GetValue", "")) {
+      if (std::optional<Rule> fault = state.rules().Consume("GetValue", "").other) {
         outcome = fault->kind == RuleKind::kStore ? Outcome::kStoreFault : Outcome::kStdFault;
       } else if (std::optional<ConfigValue> stored = state.settings().Value(place_, name)) {
         // An integer reads as a real number too; a text never does.

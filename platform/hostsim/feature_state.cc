@@ -10,8 +10,8 @@
 #include <string>
 
 #include "platform/hostsim/library.h"
-#include "platform/hostsim/listing.h"
 #include "platform/hostsim/state.h"
+#include "platform/hostsim/text.h"
 
 namespace {
 

@@ -3,23 +3,18 @@
 #include <map>
 #include <set>
 
-#include "platform/hostsim/listing.h"
 #include "platform/hostsim/sql.h"
+#include "platform/hostsim/text.h"
 
 namespace hostsim {
 namespace {
 
 // Every query of whole groups selects `*`: the columns in the table's order.
 Group ReadGroup(Stmt& q) {
-  return {q.UInt(0),
-          q.IsNull(1) ? std::nullopt : std::optional<uint64_t>(q.UInt(1)),
-          q.Text(2),
-          q.Text(3),
-          {q.Int(4), q.Int(5), q.Int(6), q.Int(7)},
-          {q.Int(8), q.Int(9), q.Int(10), q.Int(11)},
-          q.UInt(12),
-          q.UInt(13),
-          q.UInt(14)};
+  return {q.UInt(0),  q.IsNull(1) ? std::nullopt : std::optional<uint64_t>(q.UInt(1)),
+          q.Text(2),  q.Text(3),
+          {q.Int(4), q.Int(5), q.Int(6), q.Int(7)},  {q.Int(8), q.Int(9), q.Int(10), q.Int(11)},
+          q.UInt(12), q.UInt(13), q.UInt(14)};
 }
 
 // Setting a record keeps its maximum at or above its minimum, but raising a
@@ -69,7 +64,8 @@ std::vector<Group> Groups::All() {
 uint64_t Groups::Add(const Group& parent, const std::string& name, const Allocation& mem,
                      const Allocation& cpu) {
   const uint64_t id = Stmt(state_, "SELECT next_group_id FROM host").HostRow().UInt(0);
-  Stmt(state_, "INSERT INTO groups VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, 0, 0, 0)",
+  Stmt(state_,
+       "INSERT INTO groups VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, 0, 0, 0)",
        id, parent.id, name, ChildPath(parent.path, name), mem, cpu)
       .Run();
   Stmt(state_, "UPDATE host SET next_group_id = ?1", id + 1).Run();

@@ -20,9 +20,8 @@
 #include "kni.h"
 #include "platform/hostsim/installed_mark.h"
 #include "platform/hostsim/kernel.h"
-#include "platform/hostsim/listing.h"
-#include "platform/hostsim/numbers.h"
 #include "platform/hostsim/state.h"
+#include "platform/hostsim/text.h"
 
 namespace hostsim {
 namespace {
@@ -96,15 +95,13 @@ void Transact(const std::function<void(State&)>& fn, bool read = false) {
 }
 
 uint64_t Unsigned(const std::string& text, uint64_t hi, const char* what) {
-  std::optional<uint64_t> value = ParseUnsigned(text, hi, Radix::kDecimalOrHex);
-  if (!value) throw CommandError("invalid " + std::string(what) + " " + text);
-  return *value;
+  if (std::optional<uint64_t> value = ParseUnsigned(text, hi, Radix::kDecimalOrHex)) return *value;
+  throw CommandError("invalid " + std::string(what) + " " + text);
 }
 
 int64_t Signed(const std::string& text, int64_t lo, int64_t hi, const char* what) {
-  std::optional<int64_t> value = ParseSigned(text, lo, hi, Radix::kDecimalOrHex);
-  if (!value) throw CommandError("invalid " + std::string(what) + " " + text);
-  return *value;
+  if (std::optional<int64_t> value = ParseSigned(text, lo, hi, Radix::kDecimalOrHex)) return *value;
+  throw CommandError("invalid " + std::string(what) + " " + text);
 }
 
 // MIN,MAX,SHARES,MINLIMIT, each within the kernel field's width.
@@ -112,12 +109,9 @@ Allocation ParseRecord(const std::string& text, bool cpu) {
   const int64_t lo = cpu ? INT32_MIN : INT64_MIN;
   const int64_t hi = cpu ? INT32_MAX : INT64_MAX;
   std::vector<int64_t> fields;
-  size_t start = 0;
-  for (;;) {
-    size_t comma = text.find(',', start);
+  for (size_t start = 0, comma = 0; comma != std::string::npos; start = comma + 1) {
+    comma = text.find(',', start);
     fields.push_back(Signed(text.substr(start, comma - start), lo, hi, "record field"));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
   }
   if (fields.size() != 4) throw CommandError("a record is MIN,MAX,SHARES,MINLIMIT: " + text);
   return {fields[0], fields[1], fields[2], fields[3]};
@@ -131,8 +125,8 @@ Group FindGroup(State& state, const std::string& path) {
 
 // "on" or "off"; what says what takes one in the message.
 bool OnOff(const std::string& word, const char* what) {
-  if (word != "on" && word != "off") throw CommandError(std::string(what) + " on or off, not " + word);
-  return word == "on";
+  if (word == "on" || word == "off") return word == "on";
+  throw CommandError(std::string(what) + " on or off, not " + word);
 }
 
 void CheckCmdLine(const std::string& text) {
@@ -288,14 +282,10 @@ struct FaultCall {
   bool hasPath;
 };
 const FaultCall kFaultCalls[] = {
-    {"Get", true, true},
-    {"Set", true, true},
-    {"GetInstanceListAlloc", true, true},
-    {"ParamListCreate", false, false},
-    {"ParamListAddInt", false, true},
-    {"ParamListAddString", false, true},
-    {"ParamListGetUInt64", false, true},
-};
+    {"Get", true, true},                  {"Set", true, true},
+    {"GetInstanceListAlloc", true, true}, {"ParamListCreate", false, false},
+    {"ParamListAddInt", false, true},     {"ParamListAddString", false, true},
+    {"ParamListGetUInt64", false, true}};
 
 // The rule of a fail or crash command: its call, --node, --path and --skip,
 // checked against what the call can match.
@@ -353,9 +343,8 @@ void RunFaults(const std::vector<std::string>& words) {
   Transact([&](State& state) { rules = state.rules().List(); }, true);
   for (const Rule& r : rules) {
     // A crash rule shows what it does in the status column.
-    const std::string what = r.kind == RuleKind::kFail    ? StatusWord(r.status)
-                             : r.kind == RuleKind::kCrash ? "crash"
-                                                          : "crash-after";
+    const std::string what = r.kind == RuleKind::kFail ? StatusWord(r.status)
+                             : r.kind == RuleKind::kCrash ? "crash" : "crash-after";
     printf("%s\t%s\t%s\t%s\t%" PRIu64 "\t%" PRIu64 "\n", r.call.c_str(),
            r.node ? r.node->c_str() : "-", r.path ? Printable(*r.path).c_str() : "-", what.c_str(),
            r.skip, r.times);
@@ -432,9 +421,6 @@ ConfigPlace ConfigOptions(const Args& args) {
           args.Option("--key").value_or(""), args.Repeated("--sub")};
 }
 
-const std::initializer_list<const char*> kPlaceOptions = {"--component", "--group", "--key",
-                                                          "--sub"};
-
 // The whole text must be a number as strtod reads it in the "C" locale;
 // inf and nan included, so that tests can store them.
 double ParseDouble(const std::string& text) {
@@ -464,7 +450,7 @@ void RunConfigSet(const std::vector<std::string>& words) {
 }
 
 void RunConfigRm(const std::vector<std::string>& words) {
-  Args args(words, kPlaceOptions, {});
+  Args args(words, {"--component", "--group", "--key", "--sub"}, {});
   const std::string name = args.Operands(1, 1)[0];
   Transact([&](State& state) {
     if (!state.settings().RemoveValue(ConfigOptions(args), name)) {
@@ -482,10 +468,7 @@ void RunConfigFault(const std::vector<std::string>& words) {
   Args args(words, {"--times"}, {});
   const std::string kind = args.Operands(1, 1)[0];
   if (kind != "store" && kind != "std") throw CommandError("fault takes store or std, not " + kind);
-  Rule rule;
-  rule.call = "GetValue";
-  rule.kind = kind == "store" ? RuleKind::kStore : RuleKind::kStd;
-  AddRule(rule, args);
+  AddRule({"GetValue", {}, {}, 0, 0, 1, kind == "store" ? RuleKind::kStore : RuleKind::kStd}, args);
 }
 
 void RunFssSet(const std::vector<std::string>& words) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/hostsim/numbers.h"
+#include "platform/hostsim/text.h"
 #include "platform/kernel_records.h"
 
 // Node numbers: the system's nodes from 0x0100, the scheduler's from 0x0200.
@@ -53,13 +53,14 @@ void PutLE(unsigned char* at, uint64_t value, size_t bytes) {
   for (size_t i = 0; i < bytes; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
-bool IsInstanceList(const KNI_ParamList* list) {
-  return list != nullptr && list->kind == KNI_PARAM_LIST_INSTANCE;
-}
 bool IsInputList(const KNI_ParamList* list) {
   return list != nullptr && list->kind == KNI_PARAM_LIST_INPUT;
 }
 bool OneText(const KNI_ParamList* list) { return IsInputList(list) && list->texts.size() == 1; }
+// Group nodes take an instance list holding exactly the group's id.
+bool OneId(const KNI_ParamList* list) {
+  return list != nullptr && list->kind == KNI_PARAM_LIST_INSTANCE && list->ints.size() == 1;
+}
 bool OutIs(const KernelCall& c, uint32_t size) { return c.out != nullptr && c.outSize == size; }
 
 Status Deliver(const KernelCall& c, const Record& record) {
@@ -67,9 +68,8 @@ Status Deliver(const KernelCall& c, const Record& record) {
   return ZRV_OK;
 }
 
-// Group nodes take an instance list holding exactly the group's id.
 Status InstanceGroup(State& state, const KernelCall& c, Group* group) {
-  if (!IsInstanceList(c.instances) || c.instances->ints.size() != 1) return ZRV_BAD_PARAM;
+  if (!OneId(c.instances)) return ZRV_BAD_PARAM;
   std::optional<Group> found = state.groups().Find(c.instances->ints[0]);
   if (!found) return ZRV_NOT_FOUND;
   *group = std::move(*found);
@@ -123,21 +123,19 @@ Status FillParentId(const Group& g, unsigned char* r) {
   PutLE(r, *g.parent, 8);
   return ZRV_OK;
 }
-// The CPU record keeps each field in its low 32 bits.
-template <typename Record>
-Status FillAllocation(const Allocation& a, unsigned char* r) {
+// The group's memory or CPU record; the CPU record keeps each field in its
+// low 32 bits.
+template <Allocation Group::*kRecord>
+Status FillAllocation(const Group& g, unsigned char* r) {
+  using Record = std::conditional_t<kRecord == &Group::cpu, KernelRecords::CpuAllocation,
+                                    KernelRecords::MemAllocation>;
   using Field = decltype(Record::min);
+  const Allocation& a = g.*kRecord;
   const Record record = {static_cast<Field>(a.min), static_cast<Field>(a.max),
                          static_cast<Field>(a.shares), static_cast<Field>(a.minLimit),
                          kAllocationTrailer};
   std::memcpy(r, &record, sizeof record);
   return ZRV_OK;
-}
-Status FillMemAllocation(const Group& g, unsigned char* r) {
-  return FillAllocation<KernelRecords::MemAllocation>(g.mem, r);
-}
-Status FillCpuAllocation(const Group& g, unsigned char* r) {
-  return FillAllocation<KernelRecords::CpuAllocation>(g.cpu, r);
 }
 Status FillMemoryStats(const Group& g, unsigned char* r) {
   PutLE(r + KernelRecords::kStatsRminpeakKbAt, g.rminpeakKB, 8);
@@ -242,14 +240,9 @@ Status SetShiftMemory(State& state, const KernelCall& c) {
     std::string_view key, digits;
     if (!SplitKey(text, &key, &digits)) return ZRV_BAD_PARAM;
     std::optional<uint64_t> amount = ParseUnsigned(digits, UINT64_MAX, Radix::kDecimal);
-    if (!amount) return ZRV_BAD_PARAM;
-    if (key == "min") {
-      minAmount = *amount;
-    } else if (key == "max") {
-      maxAmount = *amount;
-    } else {
-      return ZRV_BAD_PARAM;
-    }
+    uint64_t* field = key == "min" ? &minAmount : key == "max" ? &maxAmount : nullptr;
+    if (field == nullptr || !amount) return ZRV_BAD_PARAM;
+    *field = *amount;
   }
   std::optional<int64_t> min = Shift(group.mem.min, minAmount, kSign);
   std::optional<int64_t> max =
@@ -292,9 +285,11 @@ const NodeDef kNodes[] = {
     {NODE(sched_groups_groupCreate), Subject::kNewChild, nullptr, SetCreate, nullptr},
     {NODE(sched_groups_delete), Subject::kInstance, nullptr, SetDelete, nullptr},
     {NODE(sched_groups_memAllocationInMB), Subject::kInstance,
-     GetGroupRecord<KNI_MEM_ALLOCATION_SIZE, FillMemAllocation>, SetAllocation<false>, nullptr},
+     GetGroupRecord<KNI_MEM_ALLOCATION_SIZE, FillAllocation<&Group::mem>>,
+     SetAllocation<false>, nullptr},
     {NODE(sched_groups_cpuAllocationInPct), Subject::kInstance,
-     GetGroupRecord<KNI_CPU_ALLOCATION_SIZE, FillCpuAllocation>, SetAllocation<true>, nullptr},
+     GetGroupRecord<KNI_CPU_ALLOCATION_SIZE, FillAllocation<&Group::cpu>>,
+     SetAllocation<true>, nullptr},
     {NODE(sched_groups_increaseMemMinMaxInMB), Subject::kInstance, nullptr, SetShiftMemory<+1>,
      nullptr},
     {NODE(sched_groups_decreaseMemMinMaxInMB), Subject::kInstance, nullptr, SetShiftMemory<-1>,
@@ -331,7 +326,7 @@ std::optional<std::string> SubjectPath(State& state, const KernelCall& c) {
     if (!OneText(c.inputs)) return std::nullopt;
     return c.inputs->texts[0];
   }
-  if (!IsInstanceList(c.instances) || c.instances->ints.size() != 1) return std::nullopt;
+  if (!OneId(c.instances)) return std::nullopt;
   std::optional<Group> group = state.groups().Find(c.instances->ints[0]);
   if (!group) return std::nullopt;
   if (def->subject == Subject::kInstance) return group->path;

@@ -23,8 +23,8 @@
 #include "platform/hostsim/hostsim_testing.h"
 #include "platform/hostsim/kernel.h"
 #include "platform/hostsim/library.h"
-#include "platform/hostsim/listing.h"
 #include "platform/hostsim/state.h"
+#include "platform/hostsim/text.h"
 
 namespace hostsim {
 namespace {
@@ -113,17 +113,14 @@ class Library {
       Report(e.what());
       return ZRV_FAILURE;
     }
-    std::optional<Rule> fault;
-    bool crash = false;
+    Fired fired;
     uint32_t status = Transact([&](State& state) {
-      PathFn subject = [&] { return path(state); };
-      crash = state.rules().Consume(true, call, "", subject).has_value();
-      if (!crash) fault = state.rules().Consume(false, call, "", subject);
+      fired = state.rules().Consume(call, "", [&] { return path(state); }, true);
       return ZRV_OK;
     });
-    if (crash) Die();
+    if (fired.crash) Die();
     if (status != ZRV_OK) return status;
-    return fault ? std::optional<uint32_t>(fault->status) : std::nullopt;
+    return fired.other ? std::optional<uint32_t>(fired.other->status) : std::nullopt;
   }
 
   // The call named "KNI_" and ruleName, which fault rules know it by.
@@ -137,16 +134,16 @@ class Library {
       std::string node = nodeName != nullptr ? nodeName : std::to_string(call.node);
       uint32_t result = ZRV_BAD_PARAM;
       if (listsLive) {
-        PathFn subject = [&] { return SubjectPath(state, call); };
-        std::optional<Rule> crashRule = state.rules().Consume(true, ruleName, node, subject);
-        crash = crashRule.has_value();
+        const PathFn subject = [&] { return SubjectPath(state, call); };
+        Fired fired = state.rules().Consume(ruleName, node, subject);
+        crash = fired.crash.has_value();
         // Dying before the call: only the used-up rule is committed.
-        if (crash && crashRule->kind == RuleKind::kCrash) return result;
-        std::optional<Rule> fault = state.rules().Consume(false, ruleName, node, subject);
-        result = fault ? fault->status : Perform(state, call, &members);
+        if (crash && fired.crash->kind == RuleKind::kCrash) return result;
+        result = fired.other ? fired.other->status : Perform(state, call, &members);
       }
       // A pointer that is no live list is never read, not even to trace it.
-      state.log().Record({std::string("KNI_") + ruleName, node, listsLive ? Entries(call.instances) : "?",
+      state.log().Record({std::string("KNI_") + ruleName, node,
+                          listsLive ? Entries(call.instances) : "?",
                           listsLive ? Entries(call.inputs) : "?", StatusWord(result)});
       return result;
     });

@@ -75,16 +75,13 @@ std::string Step(const std::vector<std::string>& s, uint32_t* status) {
     inst = Instance(Number(s[1]), status);
     if (!inst) return "";
   }
-  if (op == "lookup" && s.size() == 2) {
-    List in = Inputs({s[1]}, status);
+  if ((op == "lookup" && s.size() == 2) || (op == "create" && inst)) {
+    // Both send a path or a name and read a group's id back.
+    const KNI_Node node =
+        inst ? KNI_NODE_sched_groups_groupCreate : KNI_NODE_sched_groupPathNameToID;
+    List in = Inputs({s.back()}, status);
     uint64_t id = 0;
-    if (in) *status = KNI_Set(KNI_NODE_sched_groupPathNameToID, nullptr, in.get(), &id, sizeof id);
-    return *status == ZRV_OK ? std::to_string(id) : "";
-  }
-  if (op == "create" && inst) {
-    List in = Inputs({s[2]}, status);
-    uint64_t id = 0;
-    if (in) *status = KNI_Set(KNI_NODE_sched_groups_groupCreate, inst.get(), in.get(), &id, sizeof id);
+    if (in) *status = KNI_Set(node, inst.get(), in.get(), &id, sizeof id);
     return *status == ZRV_OK ? std::to_string(id) : "";
   }
   if (op == "getmem" && inst) {
@@ -98,7 +95,8 @@ std::string Step(const std::vector<std::string>& s, uint32_t* status) {
   }
   if (op == "setmem" && inst) {
     List in = Inputs(Split(s[2], ',', SIZE_MAX), status);
-    if (in) *status = KNI_Set(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), in.get(), nullptr, 0);
+    if (in)
+      *status = KNI_Set(KNI_NODE_sched_groups_memAllocationInMB, inst.get(), in.get(), nullptr, 0);
     return "";
   }
   if (op == "members" && inst) {

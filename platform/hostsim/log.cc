@@ -7,9 +7,9 @@ namespace hostsim {
 void Log::SetTracing(bool on) { Stmt(state_, "UPDATE host SET tracing = ?1", on).Run(); }
 
 void Log::Record(const TraceEntry& e) {
-  Stmt(state_,
-       "INSERT INTO trace (call, node, ids, inputs, result)"
-       " SELECT ?1, ?2, ?3, ?4, ?5 FROM host WHERE tracing != 0",
+  Stmt tracing(state_, "SELECT tracing FROM host");
+  if (!tracing.Step() || tracing.Int(0) == 0) return;
+  Stmt(state_, "INSERT INTO trace (call, node, ids, inputs, result) VALUES (?1, ?2, ?3, ?4, ?5)",
        e.call, e.node, e.ids, e.inputs, e.result)
       .Run();
 }

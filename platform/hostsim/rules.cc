@@ -9,8 +9,8 @@ namespace {
 #define RULE_COLUMNS "call, node, path, status, skip, times, kind"
 
 Rule Read(Stmt& q) {
-  return {q.Text(0), q.OptText(1),        q.OptText(2), static_cast<uint32_t>(q.Int(3)),
-          q.UInt(4), q.UInt(5), static_cast<RuleKind>(q.Int(6))};
+  return {q.Text(0), q.OptText(1), q.OptText(2), static_cast<uint32_t>(q.Int(3)),
+          q.UInt(4), q.UInt(5),    static_cast<RuleKind>(q.Int(6))};
 }
 
 }  // namespace
@@ -40,14 +40,11 @@ bool Rules::Any(const std::string& call) {
   return Stmt(state_, "SELECT 1 FROM rules WHERE call = ?1 LIMIT 1", call).Step();
 }
 
-std::optional<Rule> Rules::Consume(bool crashes, const std::string& call, const std::string& node,
-                                   const PathFn& path) {
+Fired Rules::Consume(const std::string& call, const std::string& node, const PathFn& path,
+                     bool crashEnds) {
   std::vector<std::pair<int64_t, Rule>> rows;
   {
-    Stmt q(state_,
-           "SELECT " RULE_COLUMNS ", id FROM rules WHERE call = ?1 AND (kind IN (?2, ?3)) = ?4"
-           " ORDER BY id",
-           call, RuleKind::kCrash, RuleKind::kCrashAfter, crashes);
+    Stmt q(state_, "SELECT " RULE_COLUMNS ", id FROM rules WHERE call = ?1 ORDER BY id", call);
     while (q.Step()) rows.emplace_back(q.Int(7), Read(q));
   }
   // The call's path is asked at most once, and only when a rule names one.
@@ -58,19 +55,27 @@ std::optional<Rule> Rules::Consume(bool crashes, const std::string& call, const 
     if (!subject) subject = path ? path() : std::nullopt;
     return *subject && **subject == *r.path;
   };
-  std::optional<Rule> fired;
-  for (const auto& [id, rule] : rows) {
-    if (!matches(rule)) continue;
-    if (rule.skip > 0) {
-      Stmt(state_, "UPDATE rules SET skip = skip - 1 WHERE id = ?1", id).Run();
-    } else if (!fired) {
-      fired = rule;
-      if (rule.times == 1) {
-        Stmt(state_, "DELETE FROM rules WHERE id = ?1", id).Run();
-      } else if (rule.times > 1) {
-        Stmt(state_, "UPDATE rules SET times = times - 1 WHERE id = ?1", id).Run();
+  auto consume = [&](bool crashes) {
+    std::optional<Rule> fired;
+    for (const auto& [id, rule] : rows) {
+      const bool crash = rule.kind == RuleKind::kCrash || rule.kind == RuleKind::kCrashAfter;
+      if (crash != crashes || !matches(rule)) continue;
+      if (rule.skip > 0) {
+        Stmt(state_, "UPDATE rules SET skip = skip - 1 WHERE id = ?1", id).Run();
+      } else if (!fired) {
+        fired = rule;
+        if (rule.times == 1) {
+          Stmt(state_, "DELETE FROM rules WHERE id = ?1", id).Run();
+        } else if (rule.times > 1) {
+          Stmt(state_, "UPDATE rules SET times = times - 1 WHERE id = ?1", id).Run();
+        }
       }
     }
+    return fired;
+  };
+  Fired fired{consume(true), std::nullopt};
+  if (!fired.crash || (fired.crash->kind == RuleKind::kCrashAfter && !crashEnds)) {
+    fired.other = consume(false);
   }
   return fired;
 }

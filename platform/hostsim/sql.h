@@ -11,11 +11,6 @@
 
 namespace hostsim {
 
-template <typename T>
-struct IsOptional : std::false_type {};
-template <typename T>
-struct IsOptional<std::optional<T>> : std::true_type {};
-
 // A cached statement, its arguments bound to ?1, ?2, ... in order on the way
 // in (an Allocation takes four places), reset on the way out so that it holds
 // no read lock and no stale bindings between uses.
@@ -75,8 +70,9 @@ class Stmt {
     int rc = SQLITE_OK;
     if constexpr (std::is_same_v<T, Allocation>) {
       for (int64_t field : {value.min, value.max, value.shares, value.minLimit}) Bind(place, field);
-    } else if constexpr (IsOptional<T>::value) {
-      value ? Bind(place, *value) : Check(sqlite3_bind_null(stmt_, ++*place));
+    } else if constexpr (std::is_same_v<T, std::optional<std::string>>) {
+      if (value) return Bind(place, *value);
+      rc = sqlite3_bind_null(stmt_, ++*place);
     } else if constexpr (std::is_integral_v<T> || std::is_enum_v<T>) {
       rc = sqlite3_bind_int64(stmt_, ++*place, static_cast<int64_t>(value));
     } else {
@@ -84,9 +80,6 @@ class Stmt {
       rc = sqlite3_bind_text(stmt_, ++*place, text.data(), static_cast<int>(text.size()),
                              SQLITE_TRANSIENT);
     }
-    Check(rc);
-  }
-  void Check(int rc) {
     if (rc != SQLITE_OK) state_.Fail("bind");
   }
 

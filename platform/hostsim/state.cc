@@ -20,9 +20,6 @@ namespace {
 // microseconds), short enough that a stuck file is reported.
 constexpr int kBusyTimeoutMs = 5000;
 
-// The ids of the default groups; new groups are numbered from kFirstNewId.
-constexpr uint64_t kFirstNewId = 5;
-
 // Statements that change the schema must stay idempotent: every process runs
 // them when it opens the file, and a file made by an older build gains the
 // tables it lacks. Reset() clears every table listed in kClearTables.
@@ -167,21 +164,17 @@ void State::Read(const std::function<void()>& fn) { Transaction("BEGIN", fn); }
 
 void State::Reset(const Facts& f) {
   for (const char* sql : kClearTables) Stmt(*this, sql).Run();
-  Stmt(*this, "INSERT OR REPLACE INTO host VALUES (1, ?1, ?2, ?3, ?4, ?5, ?6, NULL, ?7, 0, 0)",
-       f.numPCPUs, f.isVm, f.isInstaller, f.physKB, f.maxVMs, f.bootCmdLine, kFirstNewId)
+  // Ids are counted from 1, after the root's.
+  Stmt(*this, "INSERT OR REPLACE INTO host VALUES (1, ?1, ?2, ?3, ?4, ?5, ?6, NULL, 1, 0, 0)",
+       f.numPCPUs, f.isVm, f.isInstaller, f.physKB, f.maxVMs, f.bootCmdLine)
       .Run();
-  // The root, whose path is empty, host, and below host system, opt and user.
-  const struct {
-    std::optional<uint64_t> parent;
-    const char* name;
-    const char* path;
-  } defaults[] = {{std::nullopt, "", ""}, {0, "host", "host"}, {1, "system", "host/system"},
-                  {1, "opt", "host/opt"},  {1, "user", "host/user"}};
-  uint64_t id = 0;
-  for (const auto& d : defaults) {
-    Stmt(*this, "INSERT INTO groups VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, 0, 0, 0)",
-         id++, d.parent, d.name, d.path, kNewGroupMem, kNewGroupCpu)
-        .Run();
+  // The root, whose path is empty; host below it, and below host system, opt and user.
+  Stmt(*this,
+       "INSERT INTO groups VALUES (0, NULL, '', '', 0, -1, -1, -1, 0, -1, 1000, -1, 0, 0, 0)")
+      .Run();
+  const Group host = *groups().Find(groups().Add(Group(), "host", kNewGroupMem, kNewGroupCpu));
+  for (const char* name : {"system", "opt", "user"}) {
+    groups().Add(host, name, kNewGroupMem, kNewGroupCpu);
   }
 }
 
@@ -194,7 +187,7 @@ std::vector<std::string> State::Problems() {
     }
   }
   // A damaged file can make the tree unreadable too; its own report says why.
-  if (problems.empty()) groups_.AddProblems(&problems);
+  if (problems.empty()) groups().AddProblems(&problems);
   return problems;
 }
 

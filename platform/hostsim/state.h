@@ -116,8 +116,8 @@ std::string StateFilePath();
 
 class State;
 
-// A part of the state: the operations on some of its tables. Each must run
-// inside State::Write (changes) or State::Read.
+// A part of the state: the operations on some of its tables, handed out by
+// State. Each must run inside State::Write (changes) or State::Read.
 class Part {
  public:
   explicit Part(State& state) : state_(state) {}
@@ -149,6 +149,12 @@ class Groups : public Part {
 // The path a call is about, asked only when a rule names one.
 using PathFn = std::function<std::optional<std::string>()>;
 
+// The rules that a call made fire: at most one crash rule and one other.
+struct Fired {
+  std::optional<Rule> crash;
+  std::optional<Rule> other;
+};
+
 class Rules : public Part {
  public:
   using Part::Part;
@@ -160,12 +166,14 @@ class Rules : public Part {
   void Clear();
   // Whether any rule names the call; a plain read, also outside a transaction.
   bool Any(const std::string& call);
-  // Counts this call against the crash rules of `call`, or against the
-  // others: every matching rule that still skips uses up one skip; the oldest
-  // matching rule that skips no more fires and is returned. A caller that
-  // dies for a crash rule must commit first, so that the rule fires once.
-  std::optional<Rule> Consume(bool crashes, const std::string& call, const std::string& node,
-                              const PathFn& path = {});
+  // Counts this call against the rules of `call`, the crash rules first,
+  // then the others unless a crash rule fired before the call (or any crash
+  // rule, with crashEnds): among each, every matching rule that still skips
+  // uses up one skip, and the oldest matching rule that skips no more fires.
+  // A caller that dies for a crash rule must commit first, so that the rule
+  // fires once.
+  Fired Consume(const std::string& call, const std::string& node, const PathFn& path = {},
+                bool crashEnds = false);
 };
 
 // The trace of calls and the count of leaked parameter lists.
@@ -240,23 +248,23 @@ class State {
   // tree's invariants. One line each; none when the state is sound.
   std::vector<std::string> Problems();
 
-  Groups& groups() { return groups_; }
-  Rules& rules() { return rules_; }
-  Log& log() { return log_; }
-  Settings& settings() { return settings_; }
+  Groups groups() { return Groups(*this); }
+  Rules rules() { return Rules(*this); }
+  Log log() { return Log(*this); }
+  Settings settings() { return Settings(*this); }
 
   // Shorthands for the fault driver and the sources tests, which set a host
   // up directly; they go once those call the parts.
-  void AddFaultRule(const FaultRule& rule) { rules_.Add(rule); }
+  void AddFaultRule(const FaultRule& rule) { rules().Add(rule); }
   void AddCrashRule(const CrashRule& r) {
-    rules_.Add({r.call, r.node, r.path, 0, r.skip, 1,
-                r.after ? RuleKind::kCrashAfter : RuleKind::kCrash});
+    rules().Add({r.call, r.node, r.path, 0, r.skip, 1,
+                 r.after ? RuleKind::kCrashAfter : RuleKind::kCrash});
   }
-  std::vector<FaultRule> FaultRules() { return rules_.List(); }
+  std::vector<FaultRule> FaultRules() { return rules().List(); }
   void AddConfigFault(ConfigFault kind, uint64_t times) {
-    rules_.Add({"GetValue", {}, {}, 0, 0, times, kind});
+    rules().Add({"GetValue", {}, {}, 0, 0, times, kind});
   }
-  void SetConfigStoreAvailable(bool on) { settings_.SetStoreAvailable(on); }
+  void SetConfigStoreAvailable(bool on) { settings().SetStoreAvailable(on); }
 
  private:
   friend class Stmt;
@@ -270,10 +278,6 @@ class State {
   // Keyed by the SQL text's address: every statement text lives as long as
   // the program, so each is compiled once per connection.
   std::unordered_map<const char*, sqlite3_stmt*> statements_;
-  Groups groups_{*this};
-  Rules rules_{*this};
-  Log log_{*this};
-  Settings settings_{*this};
 };
 
 }  // namespace hostsim

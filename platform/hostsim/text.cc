@@ -1,4 +1,7 @@
-#include "platform/hostsim/numbers.h"
+#include "platform/hostsim/text.h"
+
+#include <cinttypes>
+#include <cstdio>
 
 namespace hostsim {
 namespace {
@@ -47,6 +50,27 @@ std::optional<uint64_t> ParseUnsigned(std::string_view text, uint64_t hi, Radix 
   std::optional<uint64_t> value = Magnitude(text, radix);
   if (!value || *value > hi) return std::nullopt;
   return value;
+}
+
+std::string StatusWord(uint32_t status) {
+  char text[16];
+  snprintf(text, sizeof text, "0x%08" PRIX32, status);
+  return text;
+}
+
+std::string Printable(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f) {
+      char hex[5];
+      snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
 }
 
 }  // namespace hostsim
