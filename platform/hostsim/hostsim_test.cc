@@ -150,6 +150,14 @@ TEST_F(Tool, CrashRulesKillAtTheMatchingCallOnce) {
          {"calls --clear", c.calls}, {"faults", c.left}, {"leaks", "0\n"}, {"check", "ok\n"},
          {"probe lookup:host/opt/a lookup:host/opt/b", c.groups}});
   }
+  // A crash after a kernel call leaves a fail rule to count the call too; a list call ends at
+  // its crash, before the fail rules.
+  Run({{"init;crash Set --after;fail Set --status 3;crash ParamListAddString --after;"
+        "fail ParamListAddString --status 4 --skip 1;probe create:3:a", "", 137},
+       {"faults", "Set\t-\t-\t0x00000003\t0\t1\nParamListAddString\t-\t-\t0x00000004\t1\t1\n"
+        "Set\t-\t-\tcrash-after\t0\t1\n"},
+       {"probe create:3:a", "", 137}, {"faults", "ParamListAddString\t-\t-\t0x00000004\t0\t1\n"},
+       {"groups", kDefaultGroups}});
 }
 
 // Neither the tool's own work nor anything while tracing is off is traced.
