@@ -120,9 +120,9 @@ int PrintStats(uint64_t id, const std::string& name) {
     LegacyLog("Failed to get groups %s stats: %s\n", name.c_str(), StatusText(status));
     return kKernelError;
   }
-  const auto rminpeakKb = KernelRecords::FieldAt<uint64_t>(stats, KernelRecords::kStatsRminpeakKbAt);
-  const auto rminchildpeakKb =
-      KernelRecords::FieldAt<uint64_t>(stats, KernelRecords::kStatsRminchildpeakKbAt);
+  using KernelRecords::FieldAt;
+  const auto rminpeakKb = FieldAt<uint64_t>(stats, KernelRecords::kStatsRminpeakKbAt);
+  const auto rminchildpeakKb = FieldAt<uint64_t>(stats, KernelRecords::kStatsRminchildpeakKbAt);
   int64_t min = mem.min, max = mem.max;
   std::printf("{\n\"minMB\": %" PRId64 ",\n\"maxMB\": %" PRId64 ",\n\"rminpeakMB\": %" PRId64
               ",\n\"rminchildpeakMB\": %" PRId64 "\n}\n",

@@ -64,8 +64,8 @@ hostsim::State& Host() {
 std::string Write(const std::string& name, const std::string& text, const std::string& mark) {
   const std::string file = Dir() + "/" + name;
   std::ofstream(file, std::ios::binary) << text;
-  EXPECT_TRUE(mark.empty() ||
-              setxattr(file.c_str(), KernelRecords::kInstalledAttribute, mark.data(), mark.size(), 0) == 0);
+  EXPECT_TRUE(mark.empty() || setxattr(file.c_str(), KernelRecords::kInstalledAttribute,
+                                       mark.data(), mark.size(), 0) == 0);
   return file;
 }
 

@@ -59,12 +59,12 @@ TEST(BootOption, Values) {
 TEST(ConfigStore, Failures) {
   hostsim::State& host = loader_testing::Host();
   const std::string value = "!config {object: [c, g, k], key: int, default: -1}";
-  host.Write([&] { host.SetConfigStoreAvailable(false); });
+  host.Write([&] { host.settings().SetStoreAvailable(false); });
   EXPECT_EQ(Resolve(value), "-1");
-  host.Write([&] { host.SetConfigStoreAvailable(true); });
-  host.Write([&] { host.AddConfigFault(hostsim::ConfigFault::kStore, 1); });
+  host.Write([&] { host.settings().SetStoreAvailable(true); });
+  host.Write([&] { host.rules().Add({"GetValue", {}, {}, 0, 0, 1, hostsim::RuleKind::kStore}); });
   EXPECT_EQ(Resolve(value), "-1");
-  host.Write([&] { host.AddConfigFault(hostsim::ConfigFault::kStd, 1); });
+  host.Write([&] { host.rules().Add({"GetValue", {}, {}, 0, 0, 1, hostsim::RuleKind::kStd}); });
   EXPECT_EQ(Resolve(value), "1:4 simulated store failure");
   EXPECT_EQ(Resolve(value), "5");
 }

@@ -68,7 +68,9 @@ bool WriteWhole(int fd, const std::string& content) {
 }  // namespace
 
 void MarkInstalled(const std::string& file) {
-  if (setxattr(file.c_str(), KernelRecords::kInstalledAttribute, &kMarkValue, 1, 0) != 0) Fail(file);
+  if (setxattr(file.c_str(), KernelRecords::kInstalledAttribute, &kMarkValue, 1, 0) != 0) {
+    Fail(file);
+  }
 }
 
 void InstallFile(const std::string& file, const std::string& dir) {

@@ -9,7 +9,7 @@
 
 #include "gtest/gtest.h"
 #include "platform/hostsim/hostsim_testing.h"
-#include "testing/harness.h"
+#include "tests/harness/harness.h"
 
 namespace hostsim {
 

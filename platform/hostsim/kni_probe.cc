@@ -127,26 +127,27 @@ std::string Step(const std::vector<std::string>& s, uint32_t* status) {
     KernelRecords::Record<KNI_MEMORY_SIZE> mem;
     KernelRecords::Record<KNI_SUPPORTED_VMS_SIZE> vms;
     auto cmdline = std::make_unique<KernelRecords::Record<KNI_BOOT_CMDLINE_SIZE>>();
-    *status = KernelRecords::ReadRecord(KNI_NODE_hardware_cpu_cpuInfo, &cpu);
-    if (*status == ZRV_OK) *status = KernelRecords::ReadRecord(KNI_NODE_system_bootOption, &boot);
-    if (*status == ZRV_OK) *status = KernelRecords::ReadRecord(KNI_NODE_memory_comprehensive, &mem);
-    if (*status == ZRV_OK) *status = KernelRecords::ReadRecord(KNI_NODE_system_supportedVMs, &vms);
-    if (*status == ZRV_OK) *status = KernelRecords::ReadRecord(KNI_NODE_system_bootCmdLine, cmdline.get());
+    using namespace KernelRecords;
+    *status = ReadRecord(KNI_NODE_hardware_cpu_cpuInfo, &cpu);
+    if (*status == ZRV_OK) *status = ReadRecord(KNI_NODE_system_bootOption, &boot);
+    if (*status == ZRV_OK) *status = ReadRecord(KNI_NODE_memory_comprehensive, &mem);
+    if (*status == ZRV_OK) *status = ReadRecord(KNI_NODE_system_supportedVMs, &vms);
+    if (*status == ZRV_OK) *status = ReadRecord(KNI_NODE_system_bootCmdLine, cmdline.get());
     if (*status != ZRV_OK) return "";
-    using KernelRecords::FieldAt;
-    return "cpus=" + std::to_string(FieldAt<uint32_t>(cpu, KernelRecords::kCpuInfoNumPcpusAt)) +
-           " vm=" + std::to_string(FieldAt<uint8_t>(cpu, KernelRecords::kCpuInfoIsVmAt)) +
-           " installer=" + std::to_string(FieldAt<uint8_t>(boot, KernelRecords::kBootOptionIsInstallerAt)) +
-           " memkb=" + std::to_string(FieldAt<uint64_t>(mem, KernelRecords::kMemoryPhysKbAt)) +
-           " maxvms=" + std::to_string(FieldAt<uint32_t>(vms, KernelRecords::kSupportedVmsMaxVmsAt)) +
+    return "cpus=" + std::to_string(FieldAt<uint32_t>(cpu, kCpuInfoNumPcpusAt)) +
+           " vm=" + std::to_string(FieldAt<uint8_t>(cpu, kCpuInfoIsVmAt)) +
+           " installer=" + std::to_string(FieldAt<uint8_t>(boot, kBootOptionIsInstallerAt)) +
+           " memkb=" + std::to_string(FieldAt<uint64_t>(mem, kMemoryPhysKbAt)) +
+           " maxvms=" + std::to_string(FieldAt<uint32_t>(vms, kSupportedVmsMaxVmsAt)) +
            " cmdline=" + reinterpret_cast<const char*>(cmdline->data());
   }
   if (op == "stats" && inst) {
     KernelRecords::Record<KNI_MEMORY_STATS_SIZE> buf{};
     *status = KNI_Get(KNI_NODE_sched_groups_stats_memoryStats, inst.get(), buf.data(), buf.size());
     if (*status != ZRV_OK) return "";
-    return std::to_string(KernelRecords::FieldAt<uint64_t>(buf, KernelRecords::kStatsRminpeakKbAt)) + "," +
-           std::to_string(KernelRecords::FieldAt<uint64_t>(buf, KernelRecords::kStatsRminchildpeakKbAt));
+    using namespace KernelRecords;
+    return std::to_string(FieldAt<uint64_t>(buf, kStatsRminpeakKbAt)) + "," +
+           std::to_string(FieldAt<uint64_t>(buf, kStatsRminchildpeakKbAt));
   }
   if (op == "leak" && s.size() == 2) {
     *status = ZRV_OK;

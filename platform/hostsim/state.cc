@@ -22,38 +22,40 @@ constexpr int kBusyTimeoutMs = 5000;
 
 // Statements that change the schema must stay idempotent: every process runs
 // them when it opens the file, and a file made by an older build gains the
-// tables it lacks. Reset() clears every table listed in kClearTables.
+// tables it lacks. Reset() clears every table listed in kClearTables. A
+// statement of several lines stands in parentheses: one element, not a
+// forgotten comma.
 const char* const kSchema[] = {
-    "CREATE TABLE IF NOT EXISTS host ("
-    " singleton INTEGER PRIMARY KEY CHECK (singleton = 1),"
-    " num_pcpus INTEGER NOT NULL, is_vm INTEGER NOT NULL, is_installer INTEGER NOT NULL,"
-    " phys_kb INTEGER NOT NULL, max_vms INTEGER NOT NULL, boot_cmdline TEXT NOT NULL,"
-    " kernel_build TEXT,"
-    " next_group_id INTEGER NOT NULL, tracing INTEGER NOT NULL, leaks INTEGER NOT NULL)",
-    "CREATE TABLE IF NOT EXISTS groups ("
-    " id INTEGER PRIMARY KEY, parent INTEGER, name TEXT NOT NULL, path TEXT NOT NULL UNIQUE,"
-    " mem_min INTEGER NOT NULL, mem_max INTEGER NOT NULL, mem_shares INTEGER NOT NULL,"
-    " mem_min_limit INTEGER NOT NULL,"
-    " cpu_min INTEGER NOT NULL, cpu_max INTEGER NOT NULL, cpu_shares INTEGER NOT NULL,"
-    " cpu_min_limit INTEGER NOT NULL,"
-    " worlds INTEGER NOT NULL, rminpeak_kb INTEGER NOT NULL, rminchildpeak_kb INTEGER NOT NULL)",
+    ("CREATE TABLE IF NOT EXISTS host ("
+     " singleton INTEGER PRIMARY KEY CHECK (singleton = 1),"
+     " num_pcpus INTEGER NOT NULL, is_vm INTEGER NOT NULL, is_installer INTEGER NOT NULL,"
+     " phys_kb INTEGER NOT NULL, max_vms INTEGER NOT NULL, boot_cmdline TEXT NOT NULL,"
+     " kernel_build TEXT,"
+     " next_group_id INTEGER NOT NULL, tracing INTEGER NOT NULL, leaks INTEGER NOT NULL)"),
+    ("CREATE TABLE IF NOT EXISTS groups ("
+     " id INTEGER PRIMARY KEY, parent INTEGER, name TEXT NOT NULL, path TEXT NOT NULL UNIQUE,"
+     " mem_min INTEGER NOT NULL, mem_max INTEGER NOT NULL, mem_shares INTEGER NOT NULL,"
+     " mem_min_limit INTEGER NOT NULL,"
+     " cpu_min INTEGER NOT NULL, cpu_max INTEGER NOT NULL, cpu_shares INTEGER NOT NULL,"
+     " cpu_min_limit INTEGER NOT NULL,"
+     " worlds INTEGER NOT NULL, rminpeak_kb INTEGER NOT NULL, rminchildpeak_kb INTEGER NOT NULL)"),
     "CREATE INDEX IF NOT EXISTS groups_by_parent ON groups (parent, id)",
     // The fail and crash rules and the store faults; kind is a RuleKind.
-    "CREATE TABLE IF NOT EXISTS rules ("
-    " id INTEGER PRIMARY KEY, kind INTEGER NOT NULL, call TEXT NOT NULL, node TEXT, path TEXT,"
-    " status INTEGER NOT NULL, skip INTEGER NOT NULL, times INTEGER NOT NULL)",
+    ("CREATE TABLE IF NOT EXISTS rules ("
+     " id INTEGER PRIMARY KEY, kind INTEGER NOT NULL, call TEXT NOT NULL, node TEXT, path TEXT,"
+     " status INTEGER NOT NULL, skip INTEGER NOT NULL, times INTEGER NOT NULL)"),
     "CREATE INDEX IF NOT EXISTS rules_by_call ON rules (call, id)",
-    "CREATE TABLE IF NOT EXISTS trace ("
-    " seq INTEGER PRIMARY KEY, call TEXT NOT NULL, node TEXT NOT NULL, ids TEXT NOT NULL,"
-    " inputs TEXT NOT NULL, result TEXT NOT NULL)",
+    ("CREATE TABLE IF NOT EXISTS trace ("
+     " seq INTEGER PRIMARY KEY, call TEXT NOT NULL, node TEXT NOT NULL, ids TEXT NOT NULL,"
+     " inputs TEXT NOT NULL, result TEXT NOT NULL)"),
     // A double is kept as its bits in `value`: SQLite turns a NaN into NULL.
-    "CREATE TABLE IF NOT EXISTS config_values ("
-    " component TEXT NOT NULL, grp TEXT NOT NULL, key TEXT NOT NULL, path TEXT NOT NULL,"
-    " name TEXT NOT NULL, type INTEGER NOT NULL, value INTEGER NOT NULL, text TEXT NOT NULL,"
-    " PRIMARY KEY (component, grp, key, path, name))",
+    ("CREATE TABLE IF NOT EXISTS config_values ("
+     " component TEXT NOT NULL, grp TEXT NOT NULL, key TEXT NOT NULL, path TEXT NOT NULL,"
+     " name TEXT NOT NULL, type INTEGER NOT NULL, value INTEGER NOT NULL, text TEXT NOT NULL,"
+     " PRIMARY KEY (component, grp, key, path, name))"),
     // No row: the store is there.
-    "CREATE TABLE IF NOT EXISTS config_store ("
-    " singleton INTEGER PRIMARY KEY CHECK (singleton = 1), available INTEGER NOT NULL)",
+    ("CREATE TABLE IF NOT EXISTS config_store ("
+     " singleton INTEGER PRIMARY KEY CHECK (singleton = 1), available INTEGER NOT NULL)"),
     "CREATE TABLE IF NOT EXISTS switches (name TEXT PRIMARY KEY, on_ INTEGER NOT NULL)",
 };
 

@@ -216,16 +216,6 @@ class Settings : public Part {
   bool RemoveSwitch(const std::string& name);
 };
 
-// The shapes in which the fault driver and the sources tests set rules up.
-using FaultRule = Rule;
-using ConfigFault = RuleKind;  // kStore or kStd
-struct CrashRule {
-  std::string call;
-  std::optional<std::string> node, path;
-  uint64_t skip = 0;
-  bool after = false;
-};
-
 class State {
  public:
   // A missing file is created with the default host, unless mustExist, when
@@ -252,19 +242,6 @@ class State {
   Rules rules() { return Rules(*this); }
   Log log() { return Log(*this); }
   Settings settings() { return Settings(*this); }
-
-  // Shorthands for the fault driver and the sources tests, which set a host
-  // up directly; they go once those call the parts.
-  void AddFaultRule(const FaultRule& rule) { rules().Add(rule); }
-  void AddCrashRule(const CrashRule& r) {
-    rules().Add({r.call, r.node, r.path, 0, r.skip, 1,
-                 r.after ? RuleKind::kCrashAfter : RuleKind::kCrash});
-  }
-  std::vector<FaultRule> FaultRules() { return rules().List(); }
-  void AddConfigFault(ConfigFault kind, uint64_t times) {
-    rules().Add({"GetValue", {}, {}, 0, 0, times, kind});
-  }
-  void SetConfigStoreAvailable(bool on) { settings().SetStoreAvailable(on); }
 
  private:
   friend class Stmt;

@@ -15,7 +15,7 @@
 #include <tuple>
 
 #include "gtest/gtest.h"
-#include "testing/harness.h"
+#include "tests/harness/harness.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "gtest/gtest.h"
-#include "testing/harness.h"
+#include "tests/harness/harness.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 
 #include "kni.h"
 #include "platform/hostsim/state.h"
-#include "testing/harness.h"
+#include "tests/harness/harness.h"
 
 namespace {
 
@@ -215,11 +215,11 @@ struct Trial {
     start = Inspect(host.db(), true, &problems);
     host.SaveState("start");
     e2e::RunResult clean = Rerun([&](hostsim::State& s) {
-      for (const char* call : kCalls) s.AddFaultRule({call, {}, {}, kFailure, kNever, 1});
+      for (const char* call : kCalls) s.rules().Add({call, {}, {}, kFailure, kNever, 1});
     });
     std::map<std::string, uint64_t> calls;
     Change([&](hostsim::State& s) {
-      for (const hostsim::FaultRule& rule : s.FaultRules()) calls[rule.call] = kNever - rule.skip;
+      for (const hostsim::Rule& rule : s.rules().List()) calls[rule.call] = kNever - rule.skip;
     });
     cleanOut = clean.out;
     end = Inspect(host.db(), true, &problems);
@@ -267,7 +267,7 @@ struct Trial {
   }
 
   void Fault(const char* call, uint32_t status, uint64_t k) {
-    e2e::RunResult r = Rerun([&](hostsim::State& s) { s.AddFaultRule({call, {}, {}, status, k, 1}); });
+    e2e::RunResult r = Rerun([&](hostsim::State& s) { s.rules().Add({call, {}, {}, status, k, 1}); });
     ++faults;
     // unload does not hand an annex group's reservation back to its parent.
     Groups now = Inspect(host.db(), args[0] != "unload", &problems);
@@ -282,7 +282,9 @@ struct Trial {
   }
 
   void Crash(const char* call, bool after, uint64_t k) {
-    e2e::RunResult r = Rerun([&](hostsim::State& s) { s.AddCrashRule({call, {}, {}, k, after}); });
+    e2e::RunResult r = Rerun([&](hostsim::State& s) {
+      s.rules().Add({call, {}, {}, 0, k, 1, after ? hostsim::RuleKind::kCrashAfter : hostsim::RuleKind::kCrash});
+    });
     ++crashes;
     if (r.status != 128 + 9) Check("not killed: status " + std::to_string(r.status));
     EachGroup(Inspect(host.db(), false, &problems), true);

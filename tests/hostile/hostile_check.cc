@@ -15,7 +15,7 @@
 #include <iterator>
 #include <map>
 
-#include "testing/harness.h"
+#include "tests/harness/harness.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // End-to-end test harness: runs the real poolctl and hostsim binaries on a simulated host of
 // their own (a fresh HOSTSIM_DB in a temporary folder), every run bounded in time.
-#ifndef TESTING_HARNESS_H_
-#define TESTING_HARNESS_H_
+#ifndef TESTS_HARNESS_HARNESS_H_
+#define TESTS_HARNESS_HARNESS_H_
 
 #include <sys/types.h>
 
@@ -86,4 +86,4 @@ class SimHost {
 
 }  // namespace e2e
 
-#endif  // TESTING_HARNESS_H_
+#endif  // TESTS_HARNESS_HARNESS_H_

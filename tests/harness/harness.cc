@@ -1,4 +1,4 @@
-#include "testing/harness.h"
+#include "tests/harness/harness.h"
 
 #include <fcntl.h>
 #include <poll.h>
