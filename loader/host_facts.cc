@@ -12,7 +12,7 @@ namespace {
 using KernelRecords::FieldAt;
 
 template <size_t N>
-KernelRecords::Record<N> ReadRecord(KNI_Node node) {
+KernelRecords::Record<N> ReadOrThrow(KNI_Node node) {
   KernelRecords::Record<N> record;
   if (KernelRecords::ReadRecord(node, &record) != ZRV_OK) {
     throw Exception(YAML::Mark::null_mark(), "KNI_Get failed");
@@ -25,11 +25,11 @@ KernelRecords::Record<N> ReadRecord(KNI_Node node) {
 const Calc::Variables& HostFacts() {
   // Each record is a static of its own: a read that throws leaves only that
   // record unread, and the records read before it are not read again.
-  static const auto cpuInfo = ReadRecord<KNI_CPU_INFO_SIZE>(KNI_NODE_hardware_cpu_cpuInfo);
-  static const auto bootOption = ReadRecord<KNI_BOOT_OPTION_SIZE>(KNI_NODE_system_bootOption);
-  static const auto memory = ReadRecord<KNI_MEMORY_SIZE>(KNI_NODE_memory_comprehensive);
+  static const auto cpuInfo = ReadOrThrow<KNI_CPU_INFO_SIZE>(KNI_NODE_hardware_cpu_cpuInfo);
+  static const auto bootOption = ReadOrThrow<KNI_BOOT_OPTION_SIZE>(KNI_NODE_system_bootOption);
+  static const auto memory = ReadOrThrow<KNI_MEMORY_SIZE>(KNI_NODE_memory_comprehensive);
   static const auto supportedVms =
-      ReadRecord<KNI_SUPPORTED_VMS_SIZE>(KNI_NODE_system_supportedVMs);
+      ReadOrThrow<KNI_SUPPORTED_VMS_SIZE>(KNI_NODE_system_supportedVMs);
   static const Calc::Variables facts = {
       {"numPCPUs", FieldAt<uint32_t>(cpuInfo, KernelRecords::kCpuInfoNumPcpusAt)},
       {"maxVMs", FieldAt<uint32_t>(supportedVms, KernelRecords::kSupportedVmsMaxVmsAt)},

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
 #include <type_traits>
 
 #include "kni.h"
@@ -75,10 +76,12 @@ ZRV_ReturnStatus ReadRecord(KNI_Node node, Record<N>* record) {
   return KNI_Get(node, nullptr, record->data(), N);
 }
 
-// The field of type T at offset, copied out: the records are packed.
+// The field of type T at offset, copied out: the records are packed. An
+// offset past the record's end is a fault of ours.
 template <typename T, size_t N>
 T FieldAt(const Record<N>& record, size_t offset) {
   static_assert(std::is_arithmetic<T>::value, "record fields are numbers");
+  if (offset > N || N - offset < sizeof(T)) throw std::out_of_range("kernel record field");
   T value;
   std::memcpy(&value, record.data() + offset, sizeof value);
   return value;

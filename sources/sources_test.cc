@@ -62,9 +62,9 @@ TEST(ConfigStore, Failures) {
   host.Write([&] { host.settings().SetStoreAvailable(false); });
   EXPECT_EQ(Resolve(value), "-1");
   host.Write([&] { host.settings().SetStoreAvailable(true); });
-  host.Write([&] { host.rules().Add({"GetValue", {}, {}, 0, 0, 1, hostsim::RuleKind::kStore}); });
+  host.Write([&] { host.rules().Add({hostsim::kStoreReadCall, {}, {}, 0, 0, 1, hostsim::RuleKind::kStore}); });
   EXPECT_EQ(Resolve(value), "-1");
-  host.Write([&] { host.rules().Add({"GetValue", {}, {}, 0, 0, 1, hostsim::RuleKind::kStd}); });
+  host.Write([&] { host.rules().Add({hostsim::kStoreReadCall, {}, {}, 0, 0, 1, hostsim::RuleKind::kStd}); });
   EXPECT_EQ(Resolve(value), "1:4 simulated store failure");
   EXPECT_EQ(Resolve(value), "5");
 }

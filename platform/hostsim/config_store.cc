@@ -63,18 +63,19 @@ class Object : public ConfigStoreObject {
     Outcome outcome = Outcome::kAbsent;
     T read{};
     WithState([&](State& state) {
-      if (std::optional<Rule> fault = state.rules().Consume("GetValue", "").other) {
+      if (std::optional<Rule> fault = state.rules().Consume(kStoreReadCall, "").other) {
         outcome = fault->kind == RuleKind::kStore ? Outcome::kStoreFault : Outcome::kStdFault;
       } else if (std::optional<ConfigValue> stored = state.settings().Value(place_, name)) {
         // An integer reads as a real number too; a text never does.
         const bool isDouble = stored->type == ConfigValue::Type::kDouble;
         const bool fits = stored->type == ConfigValue::Type::kInt || (isDouble && asDouble);
         outcome = fits ? Outcome::kFound : Outcome::kWrongType;
-        read = isDouble ? static_cast<T>(stored->doubleValue) : static_cast<T>(stored->intValue);
+        // Only a value that fits is converted: a double such as NaN has no integer.
+        if (fits) read = isDouble ? static_cast<T>(stored->doubleValue) : static_cast<T>(stored->intValue);
       }
       static const char* const kWords[] = {nullptr, "absent", "wrong-type", "store-failure",
                                            "std-failure"};
-      state.log().Record({"GetValue", "-", "-", Inputs({name}),
+      state.log().Record({kStoreReadCall, "-", "-", Inputs({name}),
                           outcome == Outcome::kFound ? found : kWords[static_cast<int>(outcome)]});
     });
     switch (outcome) {

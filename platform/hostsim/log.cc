@@ -1,5 +1,5 @@
 // The trace of calls, and the count of parameter lists that processes left
-// undestroyed; both switches live in the host's one row.
+// undestroyed; the tracing switch and the count live in the host's one row.
 #include "platform/hostsim/sql.h"
 
 namespace hostsim {

@@ -16,8 +16,9 @@ Rule Read(Stmt& q) {
 }  // namespace
 
 void Rules::Add(const Rule& r) {
+  const bool crash = r.kind == RuleKind::kCrash || r.kind == RuleKind::kCrashAfter;
   Stmt(state_, "INSERT INTO rules (" RULE_COLUMNS ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)", r.call,
-       r.node, r.path, r.status, r.skip, r.times, r.kind)
+       r.node, r.path, r.status, r.skip, crash ? uint64_t{1} : r.times, r.kind)
       .Run();
 }
 

@@ -62,9 +62,13 @@ struct Facts {
 // plain std::runtime_error.
 enum class RuleKind { kFail, kCrash, kCrashAfter, kStore, kStd };
 
-// A rule on the calls named `call` (a configuration value read is "GetValue"):
-// the first `skip` matching calls pass, the next `times` fire it (times 0:
-// every one after the skipped). A crash rule fires once.
+// The call name under which configuration value reads are traced and ruled.
+inline constexpr char kStoreReadCall[] = "GetValue";
+
+// A rule on the calls named `call` (a configuration value read is
+// kStoreReadCall): the first `skip` matching calls pass, the next `times` fire
+// it (times 0: every one after the skipped). A crash rule fires once, whatever
+// its times.
 struct Rule {
   std::string call;
   std::optional<std::string> node;  // none: any node
