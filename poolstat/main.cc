@@ -51,7 +51,8 @@ int ParseOptions(int argc, char** argv, Formatter* format) {
 }
 
 int Run(const std::vector<std::string>& files, Formatter format) {
-  const std::vector<Drift::Pool> pools = Drift::Declarations(Loader::LoadResourcePools(files, false));
+  const std::vector<Drift::Pool> pools =
+      Drift::Declarations(Loader::LoadResourcePools(files, false));
   const Drift::Report report = Drift::JudgeHost(pools);
   Table::WriteOutput(format(report));
   Table::CheckOutput(std::fflush(stdout) == 0);

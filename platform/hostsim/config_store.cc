@@ -71,7 +71,9 @@ class Object : public ConfigStoreObject {
         const bool fits = stored->type == ConfigValue::Type::kInt || (isDouble && asDouble);
         outcome = fits ? Outcome::kFound : Outcome::kWrongType;
         // Only a value that fits is converted: a double such as NaN has no integer.
-        if (fits) read = isDouble ? static_cast<T>(stored->doubleValue) : static_cast<T>(stored->intValue);
+        if (fits) {
+          read = isDouble ? static_cast<T>(stored->doubleValue) : static_cast<T>(stored->intValue);
+        }
       }
       static const char* const kWords[] = {nullptr, "absent", "wrong-type", "store-failure",
                                            "std-failure"};

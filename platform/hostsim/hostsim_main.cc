@@ -468,7 +468,8 @@ void RunConfigFault(const std::vector<std::string>& words) {
   Args args(words, {"--times"}, {});
   const std::string kind = args.Operands(1, 1)[0];
   if (kind != "store" && kind != "std") throw CommandError("fault takes store or std, not " + kind);
-  AddRule({kStoreReadCall, {}, {}, 0, 0, 1, kind == "store" ? RuleKind::kStore : RuleKind::kStd}, args);
+  const RuleKind fault = kind == "store" ? RuleKind::kStore : RuleKind::kStd;
+  AddRule({kStoreReadCall, {}, {}, 0, 0, 1, fault}, args);
 }
 
 void RunFssSet(const std::vector<std::string>& words) {
