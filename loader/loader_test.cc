@@ -154,6 +154,7 @@ TEST(Load, Files) {
   EXPECT_TRUE(Loader::internal::ReadDefinitionText(Write("plain", "- name: a\n"), text));
   EXPECT_EQ(text, "- name: a\n");
   EXPECT_FALSE(Loader::internal::ReadDefinitionText(Write("unmarked", "", ""), text));
+  EXPECT_FALSE(Loader::internal::ReadDefinitionText(Write("marked 2", "", "\x02"), text));
   const auto load = [](const std::vector<std::string>& paths, bool reverse = false) {
     std::string names;
     try {

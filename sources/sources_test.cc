@@ -19,6 +19,7 @@ std::string Search(const std::string& line, const std::string& name) {
     return text;
   } catch (const std::regex_error& e) {
     if (e.code() == std::regex_constants::error_stack) return "stack";
+    if (e.code() == std::regex_constants::error_backref) return "backref";
     return e.code() == std::regex_constants::error_complexity ? "complexity" : e.what();
   }
 }
@@ -47,6 +48,7 @@ TEST(BootOption, Values) {
       {std::string(40, 'a'), "(a|a)*b", "complexity"},
       {"x=1", std::string(129, 'x'), "complexity"},
       {"x=1", "(x)\\1234567890", "complexity"},  // numbers the compiler would overflow
+      {"x=1", "(x)\\123456789", "backref"},    // nine digits still fit
       {"x=1", "x{1,1234567890}", "complexity"},
   };
   loader_testing::OnSmallStack([&] {
