@@ -197,10 +197,16 @@ void RunKernelBuild(const std::vector<std::string>& words) {
   Transact([&](State& state) { state.settings().SetKernelBuild(date); });
 }
 
+// With --header, a first line names the columns; the rows are the same.
 void RunGroups(const std::vector<std::string>& words) {
-  Args(words, {}, {}).Operands(0, 0);
+  Args args(words, {}, {"--header"});
+  args.Operands(0, 0);
   std::vector<Group> groups;
   Transact([&](State& state) { groups = state.groups().All(); }, true);
+  if (args.Flag("--header")) {
+    printf("path\tid\tmemMin\tmemMax\tmemShares\tmemMinLimit\tcpuMin\tcpuMax\tcpuShares\t"
+           "cpuMinLimit\tworlds\n");
+  }
   for (const Group& g : groups) {
     printf("%s\t%" PRIu64, Printable(g.path).c_str(), g.id);
     for (const Allocation* a : {&g.mem, &g.cpu}) {
@@ -508,6 +514,11 @@ void RunFss(const std::vector<std::string>& words) {
 
 void RunHelp(const std::vector<std::string>& words);
 
+void RunVersion(const std::vector<std::string>& words) {
+  Args(words, {}, {}).Operands(0, 0);
+  printf("hostsim (poolctl) %s\n", POOLCTL_VERSION);
+}
+
 struct Command {
   const char* name;
   const char* synopsis;
@@ -523,9 +534,10 @@ const Command kCommands[] = {
     {"kernel-build", "TEXT | --match",
      "pin the kernel's build date (at most 20 characters), or make it follow the library's",
      RunKernelBuild},
-    {"groups", "",
-     "list the groups by path: path, id, mem min, max, shares, minLimit, cpu min, max, shares, "
-     "minLimit, worlds",
+    {"groups", "[--header]",
+     "list the groups by path: path, id, mem min, max, shares, minLimit, cpu min, max, shares,\n"
+     "        minLimit, worlds; --header first prints a line naming them: path, id, memMin,\n"
+     "        memMax, memShares, memMinLimit, cpuMin, cpuMax, cpuShares, cpuMinLimit, worlds",
      RunGroups},
     {"mkgroup", "PATH [--mem MIN,MAX,SHARES,MINLIMIT] [--cpu MIN,MAX,SHARES,MINLIMIT]",
      "create a group below an existing parent", RunMkGroup},
@@ -578,6 +590,7 @@ const Command kCommands[] = {
     {"mark", "FILE...", "mark files installed in place", RunMark},
     {"status-text", "S", "print the text of a kernel status", RunStatusText},
     {"help", "", "print this list", RunHelp},
+    {"--version", "", "print the version", RunVersion},
 };
 
 void RunHelp(const std::vector<std::string>& words) {

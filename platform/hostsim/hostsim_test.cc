@@ -19,6 +19,8 @@ using Kernel = hostsim::HostTest;
 const std::string kNew = "\t0\t-1\t-1\t-1\t0\t-1\t1000\t-1\t0\n";  // a new group's line after path and id
 const std::string kDefaultGroups =
     "\t0" + kNew + "host\t1" + kNew + "host/opt\t3" + kNew + "host/system\t2" + kNew + "host/user\t4" + kNew;
+const std::string kHeader =
+    "path\tid\tmemMin\tmemMax\tmemShares\tmemMinLimit\tcpuMin\tcpuMax\tcpuShares\tcpuMinLimit\tworlds\n";
 const std::string kMemOk = "0x00000000 0,-1,-1,-1 0x00004D42\n";  // the probe's getmem of a new group
 
 // HOSTSIM_DB names the state file, created with the default host when missing; unset, each
@@ -44,12 +46,13 @@ TEST_F(Tool, StateFileDefaultHostAndFacts) {
 // The listing is byte-ordered by path; a group goes with its subtree, busy or not; ids are
 // never reused; init puts everything back.
 TEST_F(Tool, GroupCommandsAndInit) {
+  const std::string listed = "\t0" + kNew + "host\t1" + kNew + "host/opt\t3" + kNew + "host/opt-a\t7\t-1\t"
+      "-9223372036854775808\t9223372036854775807\t0\t-2147483648\t2147483647\t-4\t0\t0\nhost/opt/b\t5\t1\t2\t-3\t"
+      "4\t5\t-1\t16\t7\t2\nhost/opt/b/c\t6" + kNew + "host/system\t2" + kNew + "host/user\t4" + kNew + "top\t8" + kNew;
   Run({{"mkgroup host/opt/b --mem 1,2,-3,4 --cpu 5,-1,0x10,7;mkgroup host/opt/b/c;mkgroup host/opt-a;mkgroup top", ""},
        {"setmem host/opt-a -1,-9223372036854775808,9223372036854775807,0;setcpu host/opt-a -2147483648,2147483647,-4,0;"
         "stats host/opt/b 1 18446744073709551615;busy host/opt/b/c 3;busy host/opt/b/c 0;busy host/opt/b 2", ""},
-       {"groups", "\t0" + kNew + "host\t1" + kNew + "host/opt\t3" + kNew + "host/opt-a\t7\t-1\t-9223372036854775808\t"
-        "9223372036854775807\t0\t-2147483648\t2147483647\t-4\t0\t0\nhost/opt/b\t5\t1\t2\t-3\t4\t5\t-1\t16\t7\t2\n"
-        "host/opt/b/c\t6" + kNew + "host/system\t2" + kNew + "host/user\t4" + kNew + "top\t8" + kNew},
+       {"groups", listed}, {"groups --header", kHeader + listed},
        {"rmgroup host/opt/b;mkgroup host/opt/b;probe lookup:host/opt/b lookup:host/opt/b/c", "0x00000000 9\n0x0BAD0003\n"},
        {"fail Get --status 1 --times 0;crash Set;trace on;probe leak:2", "0x00000000\n"},
        {"init", ""}, {"groups", kDefaultGroups}, {"faults", ""}, {"leaks", "0\n"}, {"probe getmem:3", kMemOk},
@@ -101,9 +104,13 @@ TEST_F(Tool, RefusalsAreOneLine) {
        {"fail Get", "fail: --status is required", 1}, {"crash Get --status 1", "crash: unknown option --status", 1},
        {"trace maybe", "trace: trace takes on or off, not maybe", 1}, {"fss rm f", "fss: no switch f", 1},
        {"config set x", "config: give one of --int, --double and --string", 1}, {"faults", ""},
+       {"groups --headers", "groups: unknown option --headers", 1}, {"--version x", "--version: unexpected operand x", 1},
        {"groups", kDefaultGroups}});
   const e2e::RunResult none = e2e::Run(HOSTSIM_BIN, {}, {host_.Env()});
   EXPECT_EQ(none.out + none.err + std::to_string(none.status), "hostsim: usage: hostsim COMMAND ..." + help + "\n1");
+  const e2e::RunResult version = e2e::Run(HOSTSIM_BIN, {"--version"}, {host_.Env()});  // on stdout
+  EXPECT_EQ(version.out + "|" + version.err + std::to_string(version.status),
+            "hostsim (poolctl) " POOLCTL_VERSION "\n|0");
 }
 
 // Rules on a fresh host, the probe's steps, what they print, and the rules left. Every
