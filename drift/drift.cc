@@ -55,6 +55,7 @@ std::vector<const char*> DifferingFields(const Allocation& expected, const Alloc
   check(expected.mem.shares != -1 && expected.mem.shares != live.mem.shares, "memShares");
   check(expected.cpu.min != live.cpu.min, "cpuMin");
   check(expected.cpu.max != live.cpu.max, "cpuMax");
+  check(expected.cpu.minLimit != live.cpu.minLimit, "cpuMinLimit");
   check(expected.cpu.shares != -1 && expected.cpu.shares != live.cpu.shares, "cpuShares");
   return differs;
 }

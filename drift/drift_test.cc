@@ -49,7 +49,7 @@ TEST(Drift, Compare) {
   } cases[] = {
       {{{"a", false, false, vm}}, {A(512, 2048, 100, 256)}, "drifted cpuMin cpuMax cpuShares"},  // load skips it
       {{On("a", A(0, 5, -1, -1, {0, -1, -1, -1, 0}))}, {A(0, 5, 300, -1, {0, -1, 2000, -1, 0})}, "ok"},  // unset shares
-      {{On("a", vm)}, {A(512, 2048, 100, 256, {10, 400, -2, 50, 0})}, "ok"},  // the CPU minimum limit is not compared
+      {{On("a", vm)}, {A(512, 2048, 100, 256, {10, 400, -2, 50, 0})}, "drifted cpuMinLimit"},
       {{On("a", A(0, -1))}, {A(0, 0)}, "disabled memMax"},
       {{On("a", A(0, 0))}, {A(0, 0, -1, 8)}, "drifted memMinLimit"},
       {{parent, Annex("host/opt/vm/a", 100), Annex("host/opt/vm/b", 50), On("host/opt/vm/c", A(5, 5))}, {A(1174, 4096), A(0, 100), A(0, 50), A(5, 5)}, "ok, ok, ok, ok"},

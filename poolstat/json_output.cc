@@ -20,7 +20,7 @@ std::string Values(const Allocation& a) {
   return Number("memMin", a.mem.min) + ", " + Number("memMax", a.mem.max) + ", " +
          Number("memMinLimit", a.mem.minLimit) + ", " + Number("memShares", a.mem.shares) +
          ", " + Number("cpuMin", a.cpu.min) + ", " + Number("cpuMax", a.cpu.max) + ", " +
-         Number("cpuShares", a.cpu.shares);
+         Number("cpuMinLimit", a.cpu.minLimit) + ", " + Number("cpuShares", a.cpu.shares);
 }
 
 std::string LiveValues(const std::optional<Allocation>& live) {

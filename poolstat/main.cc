@@ -26,15 +26,32 @@ const char kUsage[] =
     "Flags:\n"
     "    -v, --csv       Use CSV format instead of table.\n"
     "    -j, --json      Use JSON format instead of table.\n"
-    "    -h, --help      Show this text.\n";
+    "    -h, --help      Show this text.\n"
+    "    --version       Show the version.\n";
 
 constexpr int kMismatch = 2;
 
 using Formatter = std::string (*)(const Drift::Report&);
 
+constexpr int kVersion = 256;  // --version has no short form
+
+// --help and --version answer on standard output, and fail like the report
+// when it cannot be written.
+int PrintAnswer(const std::string& text) {
+  try {
+    Table::WriteOutput(text);
+    Table::CheckOutput(std::fflush(stdout) == 0);
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+}
+
 // Returns -1 when the report should be made, else the exit status.
 int ParseOptions(int argc, char** argv, Formatter* format) {
   static const option kLongOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                        {"version", no_argument, nullptr, kVersion},
                                         {"csv", no_argument, nullptr, 'v'},
                                         {"json", no_argument, nullptr, 'j'},
                                         {nullptr, 0, nullptr, 0}};
@@ -42,9 +59,11 @@ int ParseOptions(int argc, char** argv, Formatter* format) {
     switch (opt) {
       case 'v': *format = Poolstat::FormatCsv; break;
       case 'j': *format = Poolstat::FormatJson; break;
+      case 'h': return PrintAnswer(kUsage);
+      case kVersion: return PrintAnswer("poolstat (poolctl) " POOLCTL_VERSION "\n");
       default:
         std::fputs(kUsage, stderr);
-        return opt == 'h' ? 0 : 1;
+        return 1;
     }
   }
   return -1;

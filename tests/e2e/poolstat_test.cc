@@ -19,13 +19,13 @@ const char kDefinitions[] =
     "- {name: vm/cache, annex: true, memMax: 256}\n- {name: batch, isEnabled: false, mem: 100}\n";
 const char kTwo[] = "- {name: vm/guest, mem: 512, memShares: -3}\n- {name: batch, isEnabled: false, mem: 100}\n";
 
-const std::string kCsvHeader = "name,state,source,memMin,memMax,memMinLimit,memShares,cpuMin,cpuMax,cpuShares,differs\n";
+const std::string kCsvHeader = "name,state,source,memMin,memMax,memMinLimit,memShares,cpuMin,cpuMax,cpuMinLimit,cpuShares,differs\n";
 const std::string kUsage = "poolstat [flags] [files...]\n    Compare the scheduler groups...";
 // The CSV lines of kDefinitions right after "poolctl load".
-const std::string kBatch = "host/opt/batch,inactive,declared,100,100,-,-,0,-,1000,\n";
-const std::string kVm = "host/opt/vm,ok,declared,1024,4096,-,-,0,-,2000,\nhost/opt/vm,ok,live,1024,4096,-,-,0,-,2000,\n";
-const std::string kCache = "host/opt/vm/cache,inactive,declared,0,256,-,-,0,-,1000,\n";
-const std::string kGuest = "host/opt/vm/guest,ok,declared,512,512,-,normal,0,-,1000,\nhost/opt/vm/guest,ok,live,512,512,-,normal,0,-,1000,\n";
+const std::string kBatch = "host/opt/batch,inactive,declared,100,100,-,-,0,-,-,1000,\n";
+const std::string kVm = "host/opt/vm,ok,declared,1024,4096,-,-,0,-,-,2000,\nhost/opt/vm,ok,live,1024,4096,-,-,0,-,-,2000,\n";
+const std::string kCache = "host/opt/vm/cache,inactive,declared,0,256,-,-,0,-,-,1000,\n";
+const std::string kGuest = "host/opt/vm/guest,ok,declared,512,512,-,normal,0,-,-,1000,\nhost/opt/vm/guest,ok,live,512,512,-,normal,0,-,-,1000,\n";
 const std::string kLoaded = kCsvHeader + kBatch + kVm + kCache + kGuest;
 
 // JSON written with ' for ".
@@ -42,49 +42,55 @@ TEST(Poolstat, Rows) {
   host.Setup("mark " + file + " " + two);
   ASSERT_EQ(host.Poolctl({"load", file}).status, 0);
   host.SaveState("loaded");
-  const std::string guest = "host/opt/vm/guest", rest = "'memMinLimit': -1, 'memShares': -1, 'cpuMin': 0, 'cpuMax': -1, ";
+  const std::string guest = "host/opt/vm/guest", rest = "'memMinLimit': -1, 'memShares': -1, 'cpuMin': 0, 'cpuMax': -1, 'cpuMinLimit': -1, ";
   const std::string table = "name" + std::string(44, ' ') + "       state      source      memMin      memMax memMinLimit   memShares"
-      "      cpuMin      cpuMax   cpuShares     differs\nhost/opt/batch" + std::string(38, ' ') + "inactive    declared         100"
-      "         100           -           -           0           -        1000            \n";
-  const std::string guestValues = "         512         512           -      normal           0           -        1000            \n";
+      "      cpuMin      cpuMax cpuMinLimit   cpuShares  differs\nhost/opt/batch" + std::string(38, ' ') + "inactive    declared         100"
+      "         100           -           -           0           -           -        1000\n";
+  const std::string guestValues = "         512         512           -      normal           0           -           -        1000";
+  const std::string vmLine = "host/opt/vm" + std::string(39, ' ') + "undeclared        live        1024        4096           -           -"
+      "           0           -           -        2000\n";
   struct {
     std::string setup;  // hostsim commands, ";" between them
     std::vector<std::string> args;
     int status;
     std::string out, err;
   } rows[] = {
-      {"", {two}, 0, table + guest + std::string(41, ' ') + "ok    declared" + guestValues + std::string(68, ' ') + "live" + guestValues +
-           "host/opt/vm" + std::string(39, ' ') + "undeclared        live        1024        4096           -           -           0"
-           "           -        2000            \n", ""},
+      {"", {two}, 0, table + guest + std::string(41, ' ') + "ok    declared" + guestValues + "\n" + std::string(68, ' ') + "live" + guestValues +
+           "\n" + vmLine, ""},
+      // The differing fields come last, apart from the values; a value wider than its column keeps a space before it.
+      {"setmem " + guest + " 0,123456789012,-4,-1; setcpu " + guest + " 0,-1,1000,50", {two}, 2, table + guest + std::string(36, ' ') +
+           "drifted    declared" + guestValues + "  memMin,memMax,memShares,cpuMinLimit\n" + std::string(68, ' ') + "live           0"
+           " 123456789012           -        high           0           -          50        1000\n" + vmLine, ""},
       {"setmem " + guest + " 512,1024,-3,-1", {"-v", file}, 2, kCsvHeader + kBatch + kVm + kCache +
-           "host/opt/vm/guest,drifted,declared,512,512,-,normal,0,-,1000,memMax\nhost/opt/vm/guest,drifted,live,512,1024,-,normal,0,-,1000,\n", ""},
+           "host/opt/vm/guest,drifted,declared,512,512,-,normal,0,-,-,1000,memMax\nhost/opt/vm/guest,drifted,live,512,1024,-,normal,0,-,-,1000,\n", ""},
       // A live annex group holds its maximum in its parent's minimum.
       {"setmem host/opt/vm 1280,4096,-1,-1; mkgroup host/opt/vm/cache --mem 0,256,-1,-1", {"--csv", file}, 0, kCsvHeader + kBatch +
-           "host/opt/vm,ok,declared,1024,4096,-,-,0,-,2000,\nhost/opt/vm,ok,live,1280,4096,-,-,0,-,2000,\n"
-           "host/opt/vm/cache,ok,declared,0,256,-,-,0,-,1000,\nhost/opt/vm/cache,ok,live,0,256,-,-,0,-,1000,\n" + kGuest, ""},
+           "host/opt/vm,ok,declared,1024,4096,-,-,0,-,-,2000,\nhost/opt/vm,ok,live,1280,4096,-,-,0,-,-,2000,\n"
+           "host/opt/vm/cache,ok,declared,0,256,-,-,0,-,-,1000,\nhost/opt/vm/cache,ok,live,0,256,-,-,0,-,-,1000,\n" + kGuest, ""},
       {"setmem " + guest + " 0,0,0,0", {"-v", file}, 2, kCsvHeader + kBatch + kVm + kCache + "host/opt/vm/guest,disabled,declared,512,512,-,"
-           "normal,0,-,1000,memMin;memMax;memMinLimit;memShares\nhost/opt/vm/guest,disabled,live,0,0,0,0,0,-,1000,\n", ""},
+           "normal,0,-,-,1000,memMin;memMax;memMinLimit;memShares\nhost/opt/vm/guest,disabled,live,0,0,0,0,0,-,-,1000,\n", ""},
       {"mkgroup host/opt/zz; mkgroup host/opt/zz/deep --cpu 1,2,3,4; mkgroup host/opt/a; mkgroup host/user/elsewhere", {"-v", file}, 0,
-       kLoaded + "host/opt/a,undeclared,live,0,-,-,-,0,-,1000,\nhost/opt/zz,undeclared,live,0,-,-,-,0,-,1000,\n"
-           "host/opt/zz/deep,undeclared,live,0,-,-,-,1,2,3,\n", ""},
+       kLoaded + "host/opt/a,undeclared,live,0,-,-,-,0,-,-,1000,\nhost/opt/zz,undeclared,live,0,-,-,-,0,-,-,1000,\n"
+           "host/opt/zz/deep,undeclared,live,0,-,-,-,1,2,4,3,\n", ""},
       // Nothing below host/opt: every pool missing or inactive, nothing undeclared.
-      {"rmgroup host/opt/vm", {"-v", file}, 2, kCsvHeader + kBatch + "host/opt/vm,missing,declared,1024,4096,-,-,0,-,2000,\n" + kCache +
-           "host/opt/vm/guest,missing,declared,512,512,-,normal,0,-,1000,\n", ""},
+      {"rmgroup host/opt/vm", {"-v", file}, 2, kCsvHeader + kBatch + "host/opt/vm,missing,declared,1024,4096,-,-,0,-,-,2000,\n" + kCache +
+           "host/opt/vm/guest,missing,declared,512,512,-,normal,0,-,-,1000,\n", ""},
       // Groups that vanish while they are read are simply not there.
       {"fail Get --node sched_groups_memAllocationInMB --path " + guest + " --status 0x0BAD0003; mkgroup host/opt/gone; "
        "fail Get --node sched_groups_groupPathName --path host/opt/gone --status 0x0BAD0003", {"-v", file}, 2,
-       kCsvHeader + kBatch + kVm + kCache + "host/opt/vm/guest,missing,declared,512,512,-,normal,0,-,1000,\n", ""},
+       kCsvHeader + kBatch + kVm + kCache + "host/opt/vm/guest,missing,declared,512,512,-,normal,0,-,-,1000,\n", ""},
       // JSON: differing fields listed, a pool without a group has no live values, names whole.
       {"setmem " + guest + " 512,600,-4,-1; mkgroup host/opt/caf\xc3\xa9", {two, "-j"}, 2, Json(
            "{'matches': false,\n'pools': [\n  {'name': 'host/opt/batch', 'state': 'inactive', 'differs': [], 'declared': {'auto': false, "
            "'annex': false, 'memMin': 100, 'memMax': 100, " + rest + "'cpuShares': 1000}, 'live': null},\n  {'name': 'host/opt/vm/guest', "
            "'state': 'drifted', 'differs': ['memMax', 'memShares'], 'declared': {'auto': true, 'annex': false, 'memMin': 512, 'memMax': 512, "
-           "'memMinLimit': -1, 'memShares': -3, 'cpuMin': 0, 'cpuMax': -1, 'cpuShares': 1000}, 'live': {'memMin': 512, 'memMax': 600, "
-           "'memMinLimit': -1, 'memShares': -4, 'cpuMin': 0, 'cpuMax': -1, 'cpuShares': 1000}}\n],\n'undeclared': [\n  {'name': "
+           "'memMinLimit': -1, 'memShares': -3, 'cpuMin': 0, 'cpuMax': -1, 'cpuMinLimit': -1, 'cpuShares': 1000}, 'live': {'memMin': 512, 'memMax': 600, "
+           "'memMinLimit': -1, 'memShares': -4, 'cpuMin': 0, 'cpuMax': -1, 'cpuMinLimit': -1, 'cpuShares': 1000}}\n],\n'undeclared': [\n  {'name': "
            "'host/opt/caf\xc3\xa9', 'live': {'memMin': 0, 'memMax': -1, " + rest + "'cpuShares': 1000}},\n  {'name': 'host/opt/vm', "
            "'live': {'memMin': 1024, 'memMax': 4096, " + rest + "'cpuShares': 2000}}\n]}\n"), ""},
-      {"", {"-h", file}, 0, "", kUsage},
-      {"", {"-v", "--help"}, 0, "", kUsage},
+      {"", {"-h", file}, 0, kUsage, ""},
+      {"", {"-v", "--help"}, 0, kUsage, ""},
+      {"", {"--version", "-x", file}, 0, "poolstat (poolctl) " POOLCTL_VERSION "\n", ""},
       {"", {"-x", file}, 1, "", "poolstat: invalid option -- 'x'\n" + kUsage},
       {"", {"-j", "-v", file}, 0, kLoaded, ""},
       {"", {file, "--csv", "--json"}, 0, "{\"matches\": true,\n...", ""},
