@@ -61,7 +61,7 @@ std::vector<const char*> DifferingFields(const Allocation& expected, const Alloc
 }
 
 PoolDrift Judge(const Pool& pool, const std::optional<Allocation>& live, int64_t reserved) {
-  PoolDrift drift{&pool, State::kOk, live, {}};
+  PoolDrift drift{&pool, State::kOk, live, {}, {}};
   if (!live) {
     drift.state = pool.isEnabled ? State::kMissing : State::kInactive;
     return drift;
@@ -88,6 +88,7 @@ const char* StateName(State state) {
     case State::kDisabled: return "disabled";
     case State::kDrifted: return "drifted";
     case State::kUndeclared: return "undeclared";
+    case State::kInvalid: return "invalid";
   }
   return "?";
 }

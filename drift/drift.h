@@ -37,6 +37,7 @@ enum class State {
   kDisabled,    // memory maximum 0 on the host while the definition has another
   kDrifted,     // some compared field differs
   kUndeclared,  // a group below host/opt that no definition names
+  kInvalid,     // a definition load would refuse or that contradicts another: see reason
 };
 
 const char* StateName(State state);
@@ -46,6 +47,7 @@ struct PoolDrift {
   State state;
   std::optional<Allocation> live;     // absent when the group does not exist
   std::vector<const char*> differs;   // field names, in column order
+  std::string reason;                 // why the definition is invalid; empty otherwise
 };
 
 struct Report {
