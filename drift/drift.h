@@ -22,6 +22,7 @@ struct Pool {
   bool isEnabled = true;
   bool annex = false;
   Allocation declared;
+  std::string file;  // the definition file that declares it; may be empty
 };
 
 // A group as the host has it.
@@ -54,15 +55,19 @@ struct Report {
   std::vector<PoolDrift> pools;    // in the order of the definitions
   std::vector<Group> undeclared;   // ascending by path
 
-  // No pool is missing, disabled or drifted; undeclared groups do not count.
+  // No pool is missing, disabled, drifted or invalid; undeclared groups do not count.
   bool Matches() const;
 };
 
 // live[i] is the group of pools[i], or nothing when it does not exist;
-// below is every group found below host/opt. The report points into pools,
-// which must outlive it.
+// below is every group found below host/opt; outside names other groups known
+// to exist, such as host/opt itself: a parent group found in none of them
+// counts as not existing. The report points into pools, which must outlive it.
 Report Compare(const std::vector<Pool>& pools, const std::vector<std::optional<Allocation>>& live,
-               std::vector<Group> below);
+               std::vector<Group> below, const std::vector<std::string>& outside = {});
+
+// The parent group's path: everything before the last slash.
+std::string ParentPath(const std::string& path);
 
 }  // namespace Drift
 

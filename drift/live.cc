@@ -1,6 +1,8 @@
 #include "drift/live.h"
 
+#include <set>
 #include <stdexcept>
+#include <utility>
 
 #include "sched/sched.h"
 
@@ -64,7 +66,7 @@ std::vector<Pool> Declarations(const Loader::ResourcePools& loaded) {
   std::vector<Pool> pools;
   pools.reserve(loaded.size());
   for (const auto& p : loaded) {
-    pools.push_back({p->name, p->isEnabled, p->annex, {p->mem, p->cpu}});
+    pools.push_back({p->name, p->isEnabled, p->annex, {p->mem, p->cpu}, p->file});
   }
   return pools;
 }
@@ -73,7 +75,19 @@ Report JudgeHost(const std::vector<Pool>& pools) {
   std::vector<std::optional<Allocation>> live;
   live.reserve(pools.size());
   for (const Pool& pool : pools) live.push_back(ReadGroup(pool.name));
-  return Compare(pools, live, ReadGroupsBelow("host/opt", kMaxGroupsBelow));
+  std::vector<Group> below = ReadGroupsBelow("host/opt", kMaxGroupsBelow);
+  // The parents of the pools without a group, when neither a pool nor below
+  // host/opt: whether they exist decides whether those pools can be created.
+  std::set<std::string> known, outside;
+  for (const Pool& pool : pools) known.insert(pool.name);
+  for (const Group& g : below) known.insert(g.path);
+  std::vector<std::string> existing;
+  for (size_t i = 0; i < pools.size(); ++i) {
+    const std::string parent = ParentPath(pools[i].name);
+    if (live[i] || known.count(parent) != 0 || !outside.insert(parent).second) continue;
+    if (ReadGroup(parent)) existing.push_back(parent);
+  }
+  return Compare(pools, live, std::move(below), existing);
 }
 
 }  // namespace Drift

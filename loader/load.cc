@@ -37,7 +37,9 @@ void LoadDefinitionFile(const std::string& path, ResourcePools& pools) {
   try {
     std::string text;
     if (!internal::ReadDefinitionText(path, text)) throw NotInstalled(path);
+    const size_t before = pools.size();
     internal::AppendPools(internal::ParseDefinitionText(text), pools);
+    for (size_t i = before; i < pools.size(); ++i) pools[i]->file = path;
   } catch (const FileError&) {
     throw;
   } catch (const YAML::Exception& e) {

@@ -22,6 +22,7 @@ struct ResourcePoolImpl {
   ResourcePoolImpl& operator=(const ResourcePoolImpl&) = delete;
 
   std::string name;  // always begins with "host/"
+  std::string file;  // the definition file it came from, as named; empty when from none
   bool isEnabled = true;
   // -1 is unset; these go to the kernel as they are.
   Sched::MemAllocation mem = {0, -1, -1, -1, 0};

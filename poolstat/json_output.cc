@@ -27,12 +27,17 @@ std::string LiveValues(const std::optional<Allocation>& live) {
   return live ? "{" + Values(*live) + "}" : "null";
 }
 
+// Only an invalid pool has a reason.
+std::string Reason(const PoolDrift& p) {
+  return p.state == State::kInvalid ? ", \"reason\": " + JsonString(p.reason) : "";
+}
+
 std::string PoolObject(const PoolDrift& p) {
   std::string differs;
   for (const char* name : p.differs) differs += (differs.empty() ? "" : ", ") + JsonString(name);
   return "{\"name\": " + JsonString(p.pool->name) + ", \"state\": " +
-         JsonString(StateName(p.state)) + ", \"differs\": [" + differs +
-         "], \"declared\": {\"auto\": " + Bool(p.pool->isEnabled) +
+         JsonString(StateName(p.state)) + ", \"differs\": [" + differs + "]" + Reason(p) +
+         ", \"declared\": {\"auto\": " + Bool(p.pool->isEnabled) +
          ", \"annex\": " + Bool(p.pool->annex) + ", " + Values(p.pool->declared) +
          "}, \"live\": " + LiveValues(p.live) + "}";
 }

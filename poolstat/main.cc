@@ -22,7 +22,7 @@ const char kUsage[] =
     "    defined in yaml files. If no files are specified, all yaml files in\n"
     "    /etc/rp.d will be used. Nothing on the host is changed.\n"
     "    Exit status: 0 when every pool matches, 2 when a pool is missing,\n"
-    "    disabled or drifted, 1 on an error.\n"
+    "    disabled, drifted or invalid, 1 on an error.\n"
     "Flags:\n"
     "    -v, --csv       Use CSV format instead of table.\n"
     "    -j, --json      Use JSON format instead of table.\n"

@@ -64,8 +64,9 @@ std::string Format(const Report& report, std::string (*format)(std::vector<std::
   std::string text = format(Header());
   for (const PoolDrift& p : report.pools) {
     const std::string state = StateName(p.state);
+    // An invalid pool's line gives the reason in place of the differing fields.
     text += format(Line(p.pool->name, state, "declared", p.pool->declared,
-                        Join(p.differs, differsSeparator)));
+                        p.state == State::kInvalid ? p.reason : Join(p.differs, differsSeparator)));
     if (!p.live) continue;
     text += format(Line(repeatName ? p.pool->name : "", repeatName ? state : "", "live",
                         *p.live, ""));

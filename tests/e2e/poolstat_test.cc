@@ -18,6 +18,7 @@ const char kDefinitions[] =
     "- {name: vm, memMin: 1024, memMax: 4096, cpuShares: 2000}\n- {name: vm/guest, mem: 512, memShares: -3}\n"
     "- {name: vm/cache, annex: true, memMax: 256}\n- {name: batch, isEnabled: false, mem: 100}\n";
 const char kTwo[] = "- {name: vm/guest, mem: 512, memShares: -3}\n- {name: batch, isEnabled: false, mem: 100}\n";
+const char kBad[] = "- {name: batch, memMin: 200, memMax: 100}\n";
 
 const std::string kCsvHeader = "name,state,source,memMin,memMax,memMinLimit,memShares,cpuMin,cpuMax,cpuMinLimit,cpuShares,differs\n";
 const std::string kUsage = "poolstat [flags] [files...]\n    Compare the scheduler groups...";
@@ -39,12 +40,14 @@ std::string Json(std::string text) {
 TEST(Poolstat, Rows) {
   const e2e::SimHost host;
   const std::string file = host.WriteFile("pools.yaml", kDefinitions), two = host.WriteFile("two.yaml", kTwo);
-  host.Setup("mark " + file + " " + two);
+  const std::string bad = host.WriteFile("bad.yaml", kBad);
+  host.Setup("mark " + file + " " + two + " " + bad);
   ASSERT_EQ(host.Poolctl({"load", file}).status, 0);
   host.SaveState("loaded");
   const std::string guest = "host/opt/vm/guest", rest = "'memMinLimit': -1, 'memShares': -1, 'cpuMin': 0, 'cpuMax': -1, 'cpuMinLimit': -1, ";
-  const std::string table = "name" + std::string(44, ' ') + "       state      source      memMin      memMax memMinLimit   memShares"
-      "      cpuMin      cpuMax cpuMinLimit   cpuShares  differs\nhost/opt/batch" + std::string(38, ' ') + "inactive    declared         100"
+  const std::string header = "name" + std::string(44, ' ') + "       state      source      memMin      memMax memMinLimit   memShares"
+      "      cpuMin      cpuMax cpuMinLimit   cpuShares  differs\n";
+  const std::string table = header + "host/opt/batch" + std::string(38, ' ') + "inactive    declared         100"
       "         100           -           -           0           -           -        1000\n";
   const std::string guestValues = "         512         512           -      normal           0           -           -        1000";
   const std::string vmLine = "host/opt/vm" + std::string(39, ' ') + "undeclared        live        1024        4096           -           -"
@@ -88,6 +91,15 @@ TEST(Poolstat, Rows) {
            "'memMinLimit': -1, 'memShares': -4, 'cpuMin': 0, 'cpuMax': -1, 'cpuMinLimit': -1, 'cpuShares': 1000}}\n],\n'undeclared': [\n  {'name': "
            "'host/opt/caf\xc3\xa9', 'live': {'memMin': 0, 'memMax': -1, " + rest + "'cpuShares': 1000}},\n  {'name': 'host/opt/vm', "
            "'live': {'memMin': 1024, 'memMax': 4096, " + rest + "'cpuShares': 2000}}\n]}\n"), ""},
+      // An invalid pool: its reason in place of the differing fields, in every format.
+      {"rmgroup host/opt/vm", {bad}, 2, header + "host/opt/batch" + std::string(39, ' ') + "invalid    declared         200         100           -"
+           "           -           0           -           -        1000  memMax 100 below memMin 200\n", ""},
+      {"", {two, bad, "-v"}, 2, kCsvHeader + "host/opt/batch,invalid,declared,100,100,-,-,0,-,-,1000,also declared in " + bad + "\nhost/opt/batch,"
+           "invalid,declared,200,100,-,-,0,-,-,1000,memMax 100 below memMin 200; also declared in " + two + "\n" + kGuest +
+           "host/opt/vm,undeclared,live,1024,4096,-,-,0,-,-,2000,\n", ""},
+      {"rmgroup host/opt/vm", {bad, "-j"}, 2, Json("{'matches': false,\n'pools': [\n  {'name': 'host/opt/batch', 'state': 'invalid', 'differs': [], "
+           "'reason': 'memMax 100 below memMin 200', 'declared': {'auto': true, 'annex': false, 'memMin': 200, 'memMax': 100, " + rest +
+           "'cpuShares': 1000}, 'live': null}\n],\n'undeclared': []}\n"), ""},
       {"", {"-h", file}, 0, kUsage, ""},
       {"", {"-v", "--help"}, 0, kUsage, ""},
       {"", {"--version", "-x", file}, 0, "poolstat (poolctl) " POOLCTL_VERSION "\n", ""},
