@@ -12,7 +12,7 @@ _poolstat()
         [[ ${COMP_WORDS[i]} == -- ]] && options=0
     done
     if ((options)) && [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W $'-h\n-v\n-j\n--help\n--version\n--csv\n--json\n--' -- "$cur"))
+        COMPREPLY=($(compgen -W $'-h\n-v\n-j\n--help\n--version\n--csv\n--json\n--prometheus\n--' -- "$cur"))
     else
         compopt -o filenames 2>/dev/null
         COMPREPLY=($(compgen -f -- "$cur"))

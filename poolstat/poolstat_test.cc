@@ -1,4 +1,4 @@
-// JSON's escaping; the binary's tests check the layouts whole.
+// JSON's and Prometheus's escaping; the binary's tests check the layouts whole.
 #include <string>
 #include <utility>
 
@@ -17,6 +17,15 @@ TEST(JsonString, EscapesAndUtf8) {
            {"\x80\xbf", "\\ufffd\\ufffd"},
            {"\xe2\x82", "\\ufffd\\ufffd"}}) {
     EXPECT_EQ(JsonString(in), "\"" + out + "\"") << out;
+  }
+}
+
+// Three escapes, every other byte of well-formed UTF-8 as it is, each other byte U+FFFD.
+TEST(PrometheusLabel, EscapesAndUtf8) {
+  for (const auto& [in, out] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"a\\b\"c\nd\te\x7f caf\xc3\xa9", "a\\\\b\\\"c\\nd\te\x7f caf\xc3\xa9"},
+           {"\x80\xe2\x82", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"}}) {
+    EXPECT_EQ(PrometheusLabel(in), out) << out;
   }
 }
 

@@ -37,8 +37,8 @@ rows _poolctl 'poolctl  => disable,enable,list,load,unload' 'poolctl l => list,l
     'poolctl disable - => --,-h,-n,-w' 'poolctl disable -w  => ' 'poolctl frob  => ' 'poolctl list a => a.yaml,ab.yaml' \
     'poolctl load a.yaml - => --,-h,-q' 'poolctl unload d => defs' 'poolctl load -- - => -odd.yaml' 'poolctl -g host -m  => ' \
     'poolctl -e -g host -i - => -e,-g,-h,-i,-m,-w'
-rows _poolstat 'poolstat - => --,--csv,--help,--json,--version,-h,-j,-v' 'poolstat --j => --json' 'poolstat -v a => a.yaml,ab.yaml' \
-    'poolstat a.yaml - => --,--csv,--help,--json,--version,-h,-j,-v' 'poolstat -- - => -odd.yaml'
+rows _poolstat 'poolstat - => --,--csv,--help,--json,--prometheus,--version,-h,-j,-v' 'poolstat --j => --json' 'poolstat --p => --prometheus' 'poolstat -v a => a.yaml,ab.yaml' \
+    'poolstat a.yaml - => --,--csv,--help,--json,--prometheus,--version,-h,-j,-v' 'poolstat -- - => -odd.yaml'
 # Pool names, never run as commands; the program as typed lists them.
 all='host/opt/vms,host/opt/vms/gold,host/opt/vms/x $(touch injected),host/system/mgmt'
 rows _poolctl "poolctl enable  => $all" "poolctl enable host/opt/vms/gold h => $all" \

@@ -100,6 +100,31 @@ TEST(Poolstat, Rows) {
       {"rmgroup host/opt/vm", {bad, "-j"}, 2, Json("{'matches': false,\n'pools': [\n  {'name': 'host/opt/batch', 'state': 'invalid', 'differs': [], "
            "'reason': 'memMax 100 below memMin 200', 'declared': {'auto': true, 'annex': false, 'memMin': 200, 'memMax': 100, " + rest +
            "'cpuShares': 1000}, 'live': null}\n],\n'undeclared': []}\n"), ""},
+      // Prometheus: every pool and undeclared group, its state among all, its values; a written report is status 0.
+      {"rmgroup host/opt/vm; mkgroup host/opt/u", {bad, "--prometheus"}, 0,
+           "# HELP poolstat_pool_state Whether the pool is in the state: 1 for its state, 0 for the others.\n# TYPE poolstat_pool_state gauge\n"
+           "poolstat_pool_state{pool=\"host/opt/batch\",state=\"ok\"} 0\npoolstat_pool_state{pool=\"host/opt/batch\",state=\"missing\"} 0\n"
+           "poolstat_pool_state{pool=\"host/opt/batch\",state=\"inactive\"} 0\npoolstat_pool_state{pool=\"host/opt/batch\",state=\"disabled\"} 0\n"
+           "poolstat_pool_state{pool=\"host/opt/batch\",state=\"drifted\"} 0\npoolstat_pool_state{pool=\"host/opt/batch\",state=\"undeclared\"} 0\n"
+           "poolstat_pool_state{pool=\"host/opt/batch\",state=\"invalid\"} 1\npoolstat_pool_state{pool=\"host/opt/u\",state=\"ok\"} 0\n"
+           "poolstat_pool_state{pool=\"host/opt/u\",state=\"missing\"} 0\npoolstat_pool_state{pool=\"host/opt/u\",state=\"inactive\"} 0\n"
+           "poolstat_pool_state{pool=\"host/opt/u\",state=\"disabled\"} 0\npoolstat_pool_state{pool=\"host/opt/u\",state=\"drifted\"} 0\n"
+           "poolstat_pool_state{pool=\"host/opt/u\",state=\"undeclared\"} 1\npoolstat_pool_state{pool=\"host/opt/u\",state=\"invalid\"} 0\n"
+           "# HELP poolstat_pool_declared A value the pool's definition declares, -1 for unset.\n# TYPE poolstat_pool_declared gauge\n"
+           "poolstat_pool_declared{pool=\"host/opt/batch\",field=\"memMin\"} 200\npoolstat_pool_declared{pool=\"host/opt/batch\",field=\"memMax\"} 100\n"
+           "poolstat_pool_declared{pool=\"host/opt/batch\",field=\"memMinLimit\"} -1\n"
+           "poolstat_pool_declared{pool=\"host/opt/batch\",field=\"memShares\"} -1\npoolstat_pool_declared{pool=\"host/opt/batch\",field=\"cpuMin\"} 0\n"
+           "poolstat_pool_declared{pool=\"host/opt/batch\",field=\"cpuMax\"} -1\n"
+           "poolstat_pool_declared{pool=\"host/opt/batch\",field=\"cpuMinLimit\"} -1\n"
+           "poolstat_pool_declared{pool=\"host/opt/batch\",field=\"cpuShares\"} 1000\n"
+           "# HELP poolstat_pool_live A value of the pool's group on the host, -1 for unset.\n# TYPE poolstat_pool_live gauge\n"
+           "poolstat_pool_live{pool=\"host/opt/u\",field=\"memMin\"} 0\npoolstat_pool_live{pool=\"host/opt/u\",field=\"memMax\"} -1\n"
+           "poolstat_pool_live{pool=\"host/opt/u\",field=\"memMinLimit\"} -1\npoolstat_pool_live{pool=\"host/opt/u\",field=\"memShares\"} -1\n"
+           "poolstat_pool_live{pool=\"host/opt/u\",field=\"cpuMin\"} 0\npoolstat_pool_live{pool=\"host/opt/u\",field=\"cpuMax\"} -1\n"
+           "poolstat_pool_live{pool=\"host/opt/u\",field=\"cpuMinLimit\"} -1\npoolstat_pool_live{pool=\"host/opt/u\",field=\"cpuShares\"} 1000\n"
+           "# HELP poolstat_pools The number of pools and undeclared groups in the state.\n# TYPE poolstat_pools gauge\npoolstat_pools{state=\"ok\"} 0\n"
+           "poolstat_pools{state=\"missing\"} 0\npoolstat_pools{state=\"inactive\"} 0\npoolstat_pools{state=\"disabled\"} 0\n"
+           "poolstat_pools{state=\"drifted\"} 0\npoolstat_pools{state=\"undeclared\"} 1\npoolstat_pools{state=\"invalid\"} 1\n", ""},
       {"", {"-h", file}, 0, kUsage, ""},
       {"", {"-v", "--help"}, 0, kUsage, ""},
       {"", {"--version", "-x", file}, 0, "poolstat (poolctl) " POOLCTL_VERSION "\n", ""},
