@@ -14,9 +14,11 @@ log=$("$cmake" --install "$build" --prefix "$prefix" 2>&1) || { echo "$log"; exi
 # One row per file: its path and kind (program, gzip, or the source file it equals); one per
 # program run: the command and the first line it prints.
 completions=share/bash-completion/completions
-rows=("sbin/poolctl program" "sbin/poolstat program" "bin/hostsim program" "share/doc/poolctl/changelog.gz gzip"
-    "$completions/poolctl completion/poolctl.bash" "$completions/poolstat completion/poolstat.bash")
+rows=("sbin/poolctl program" "sbin/poolstat program" "sbin/poolsync program" "bin/hostsim program"
+    "share/doc/poolctl/changelog.gz gzip" "$completions/poolctl completion/poolctl.bash"
+    "$completions/poolstat completion/poolstat.bash" "$completions/poolsync completion/poolsync.bash")
 runs=("sbin/poolctl -h|poolctl disable [flags] <rps...>" "sbin/poolstat -h|poolstat [flags] [files...]"
+    "sbin/poolsync -h|poolsync [flags] [files...]"
     "bin/hostsim help|usage: hostsim COMMAND ...")
 for f in "$source"/examples/*.yaml; do rows+=("share/doc/poolctl/examples/${f##*/} examples/${f##*/}"); done
 for page in "$@"; do rows+=("share/man/man${page##*.}/${page##*/}.gz gzip"); done
