@@ -1,6 +1,7 @@
 // The report in the Prometheus text format, for a node exporter's textfile
 // collector: gauges only, each family's samples together, values as the raw
 // kernel numbers (-1 for unset).
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,14 +28,16 @@ std::string Family(const char* name, const char* help) {
 }
 
 std::string Values(const char* family, const std::string& label, const Allocation& a) {
-  const std::pair<const char*, int64_t> fields[] = {
-      {"memMin", a.mem.min}, {"memMax", a.mem.max}, {"memMinLimit", a.mem.minLimit},
-      {"memShares", a.mem.shares}, {"cpuMin", a.cpu.min}, {"cpuMax", a.cpu.max},
-      {"cpuMinLimit", a.cpu.minLimit}, {"cpuShares", a.cpu.shares}};
+  // Copied out: the kernel's records are packed, so their fields may not be
+  // bound to references.
+  const int64_t values[] = {a.mem.min, a.mem.max, a.mem.minLimit, a.mem.shares,
+                            a.cpu.min, a.cpu.max, a.cpu.minLimit, a.cpu.shares};
+  const char* const fields[] = {"memMin", "memMax", "memMinLimit", "memShares",
+                                "cpuMin", "cpuMax", "cpuMinLimit", "cpuShares"};
   std::string text;
-  for (const auto& [field, value] : fields) {
-    text += std::string(family) + "{pool=\"" + label + "\",field=\"" + field + "\"} " +
-            std::to_string(value) + "\n";
+  for (size_t i = 0; i < 8; ++i) {
+    text += std::string(family) + "{pool=\"" + label + "\",field=\"" + fields[i] + "\"} " +
+            std::to_string(values[i]) + "\n";
   }
   return text;
 }
