@@ -1,5 +1,6 @@
-// fault_check [--quick N]: every kernel call of poolctl's commands fails in turn, then the process
-// is killed before and after each (quick: fewer commands, every Nth call of a kind).
+// fault_check [--quick N]: every kernel call of poolctl's commands and of poolsync fails in turn, then
+// the process is killed before and after each (quick: fewer commands, every Nth call of a kind); after
+// each kill, load and poolsync must leave every pool as declared or out of service.
 // fault_check --concurrent [--rounds N]: several poolctl processes at once on one host.
 // Neither knows what a command should do: a run must end with a status and report its command
 // specifies, leak no list and leave a sound state. One line a failure, then "RELIABILITY ...".
@@ -51,6 +52,7 @@ const struct Row { const char* command; int status; std::string lines, report; }
     {"-g", 0, "", ""}, {"-g", 2, "", ""}, {"-g", 1, "", "poolctl: Group [^ ]+ was not found: [^:]+"},
     {"-g", 3, "", "poolctl: Timeout waiting for [^ ]+ to be empty"},
     {"-g", 4, "", "poolctl: Failed to (check group [^ ]+|get groups [^ ]+ stats|set group [^ ]+ mem): [^:]+"},
+    {"poolsync", 0, "", ""}, {"poolsync", 1, "", kError + "|" + kFact}, {"poolsync -n", 2, "", ""},
 };
 
 bool Matches(const std::string& pattern, const std::string& line) {
@@ -70,7 +72,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 // The first thing wrong with the exit status and standard error of a run.
 std::string Problem(const Args& args, const e2e::RunResult& r, const std::vector<std::string>& lines) {
-  std::string command = args[0][0] == '-' ? "-g" : args[0];
+  std::string command = args[0][0] == '-' ? "-g" : args[0] + (args.size() > 1 && args[1] == "-n" && r.status == 2 ? " -n" : "");
   const Row* row = std::find_if(std::begin(kRows), std::end(kRows),
                                 [&](const Row& k) { return k.command == command && k.status == r.status; });
   bool quiet = command == "load" && args.size() > 1 && args[1] == "-q";
@@ -173,7 +175,9 @@ const struct Scenario { const char* name; std::vector<Args> setup; size_t quick;
     {"annex enabled", {{"load"}, {"enable", kAnnex}}, 1,
      {{"disable", kAnnex, kBronze}, {"unload"}, {"disable", "-n", "-w", "5", kAnnex}, {"enable", kAnnex}}},
     {"disabled with -n", {{"load"}, {"enable", kAnnex}, {"disable", "-n", kParent, kGold}}, 1,
-     {{"enable", kParent, kGold}, {"load", "-q"}, {"unload"}}},
+     {{"enable", kParent, kGold}, {"load", "-q"}, {"unload"}, {"poolsync"}}},
+    {"drifted", {{"load"}, {"enable", kAnnex}, {"hostsim", "setmem", kParent, "1024,-1,-1,-1"}, {"hostsim", "setmem", kGold, "1024,2048,-1,-1"}},
+     1, {{"poolsync"}, {"poolsync", "-n", "-q"}}},
 };
 
 uint64_t every = 1;  // the stride through each kind's calls
@@ -183,14 +187,14 @@ std::atomic<uint64_t> faults{0}, faultFailures{0}, crashes{0}, crashFailures{0},
 struct Trial {
   explicit Trial(const Args& command) : args(command) {}
 
-  // A line for each failure, then how often a re-run after a kill converged.
+  // A line for each failure, then how often a re-run after a kill converged and load and poolsync repaired.
   std::string Run(const Scenario& scenario) {
-    label = std::string(scenario.name) + ": poolctl";
+    label = std::string(scenario.name) + (sync ? ":" : ": poolctl");
     for (const std::string& a : args) label += " " + a;
     std::map<std::string, uint64_t> calls = Start(scenario);
     if (Report("undisturbed", &faultFailures)) return out;
     for (const char* call : kCalls) {
-      for (uint64_t k = 0; k < calls[call]; k += every) {
+      for (uint64_t k = 0; k < calls[call]; k += sync && every > 1 ? 2 * every : every) {  // poolsync reads much
         Fault(call, kFailure, k);
         for (const auto& [command, status] : kSpecial) {
           if (command == args[0] && std::strcmp(call, "ParamListCreate") != 0) Fault(call, status, k);
@@ -201,7 +205,8 @@ struct Trial {
       }
     }
     return out + "after a kill, " + label + " converges " + std::to_string(converged[0]) + ", does not " +
-           std::to_string(converged[1]) + "\n";
+           std::to_string(converged[1]) + "; load and poolsync repair " + std::to_string(repaired[0]) + ", do not " +
+           std::to_string(repaired[1]) + "\n";
   }
 
   // Saves the starting host, runs the command undisturbed: the calls of each kind it makes,
@@ -212,7 +217,7 @@ struct Trial {
       e2e::RunResult r = a[0] == "hostsim" ? host.Hostsim(Args(a.begin() + 1, a.end())) : Poolctl(a);
       if (r.status != 0) Check("set-up " + a[0] + ": " + r.err);
     }
-    start = Inspect(host.db(), true, &problems);
+    start = Inspect(host.db(), !sync, &problems);  // poolsync starts from drift
     host.SaveState("start");
     e2e::RunResult clean = Rerun([&](hostsim::State& s) {
       for (const char* call : kCalls) s.rules().Add({call, {}, {}, kFailure, kNever, 1});
@@ -222,8 +227,9 @@ struct Trial {
       for (const hostsim::Rule& rule : s.rules().List()) calls[rule.call] = kNever - rule.skip;
     });
     cleanOut = clean.out;
-    end = Inspect(host.db(), true, &problems);
+    end = Inspect(host.db(), !dry, &problems);
     Check(Judge(args, clean, clean.out));
+    if (dry && end != start) Check("-n changed a group");
     if (clean.err.find(": ") != std::string::npos) Check("it fails undisturbed");
     return calls;
   }
@@ -236,10 +242,13 @@ struct Trial {
     host.RestoreState("start");
     return Change(rules), Poolctl(args);
   }
-  // list, load and unload are given the definition files; enable and disable read /etc/rp.d.
+  // list, load, unload, poolsync and poolstat are given the definition files; enable and disable read /etc/rp.d.
   e2e::RunResult Poolctl(Args words) {
     if (words[0][0] == 'e' || words[0][0] == 'd') return host.PoolctlWithDefinitions(rpd, words);
     if (words[0][0] != '-') words.insert(words.end(), files.begin(), files.end());
+    if (words[0] == "poolsync" || words[0] == "poolstat") {
+      return e2e::Run(words[0] == "poolsync" ? POOLSYNC_BIN : POOLSTAT_BIN, Args(words.begin() + 1, words.end()), {host.Env()});
+    }
     return host.Poolctl(words);
   }
   void Check(const std::string& problem) { if (!problem.empty()) problems += " [" + problem + "]"; }
@@ -270,14 +279,16 @@ struct Trial {
     e2e::RunResult r = Rerun([&](hostsim::State& s) { s.rules().Add({call, {}, {}, status, k, 1}); });
     ++faults;
     // unload does not hand an annex group's reservation back to its parent.
-    Groups now = Inspect(host.db(), args[0] != "unload", &problems);
+    Groups now = Inspect(host.db(), args[0] != "unload" && !sync, &problems);
     // A failed run names the plain failure (the list creation's: out of memory).
     bool create = std::strcmp(call, "ParamListCreate") == 0;
     std::string text = ZRV_ReturnStatusToString(create ? 0x0BAD0014 : status);
     Check(Judge(args, r, cleanOut, create || status == kFailure ? text : ""));
     // load and unload undo their own work.
     if ((args[0] == "load" || args[0] == "unload") && r.status != 0 && now != start) Check("not undone");
-    EachGroup(now, false);
+    // poolsync stops part-way, and a re-run finishes the work.
+    if (!sync || r.status != 1) EachGroup(now, false);
+    else if (Poolctl(args), Inspect(host.db(), !dry, &problems) != end) Check("a re-run does not finish the work");
     Report(std::string(call) + " #" + std::to_string(k + 1) + " fails with " + text, &faultFailures);
   }
 
@@ -287,21 +298,42 @@ struct Trial {
     });
     ++crashes;
     if (r.status != 128 + 9) Check("not killed: status " + std::to_string(r.status));
-    EachGroup(Inspect(host.db(), false, &problems), true);
+    Groups killed = Inspect(host.db(), false, &problems);
+    bool repair = every == 1 || (after && !sync && k / every % 2 == 0);  // quick: a sample of the kills
+    if (repair) host.SaveState("killed");
     e2e::RunResult again = Poolctl(args);
     Check(Judge(args, again, again.out));
     bool converges = Inspect(host.db(), false, &problems) == end;
     ++converged[converges ? 0 : 1];
     std::string what = std::string("killed ") + (after ? "after " : "before ") + call + " #" + std::to_string(k + 1);
     if (!converges) out += "does not converge: " + label + ": " + what + "\n";
+    if (!sync || !converges) EachGroup(killed, true);
+    if (repair) host.RestoreState("killed"), ++repaired[Repair() ? 0 : 1];
     Report(what, &crashFailures);
   }
 
+  // From the killed host, load then poolsync leave every declared pool matching its definition or
+  // out of service (disabled, or not created by load); whether nothing is wrong.
+  bool Repair() {
+    Args load = {"load", "-q"}, repair = {"poolsync", "-q"};
+    e2e::RunResult loaded = Poolctl(load), synced = Poolctl(repair), stat = Poolctl({"poolstat", "-v"});
+    std::string left, was = problems;
+    Check(Judge(load, loaded, loaded.out)), Check(Judge(repair, synced, synced.out));
+    Inspect(host.db(), true, &problems);
+    for (const std::string& line : Lines(stat.out)) {  // name,state,...
+      if (!Matches("[^,]*,(state|ok|disabled|inactive|undeclared),.*", line)) left += " \"" + line + "\"";
+    }
+    if (stat.status != 0 && (stat.status != 2 || stat.out.find(",disabled,") == std::string::npos)) left += " poolstat status " + std::to_string(stat.status);
+    if (!left.empty()) Check("load and poolsync leave" + left);
+    return problems == was;
+  }
+
   const Args& args;
+  const bool sync = args[0] == "poolsync", dry = sync && args.size() > 1 && args[1] == "-n";
   e2e::SimHost host;
   std::string label, out, cleanOut;
   Groups start, end;
-  uint64_t converged[2] = {};  // re-runs after a kill that converge, that do not
+  uint64_t converged[2] = {}, repaired[2] = {};  // re-runs after a kill that converge, that do not; the same for repairs
   std::string problems;  // " [a problem]" each
 };
 
