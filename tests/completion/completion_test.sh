@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The bash completion of poolctl and poolstat as readline drives it: a row "LINE => WORD,WORD" sets the
+# The bash completion of poolctl, poolstat and poolsync as readline drives it: a row "LINE => WORD,WORD" sets the
 # command line, the cursor at its end, and gives COMPREPLY sorted, then what was printed. Pool names come
 # from the PATH's "poolctl list -v": the test's definitions. Usage: completion_test.sh COMPLETION_DIR POOLCTL HOSTSIM
 set -u
@@ -30,7 +30,7 @@ touch "$work/files/a.yaml" "$work/files/ab.yaml" "$work/files/-odd.yaml"
 printf '%s\n' '- {name: vms, mem: 4096}' '- {name: vms/gold, memMin: 1024}' '- {name: "vms/x $(touch injected)", isEnabled: no}' >"$work/vms.yaml"
 echo '- {name: host/system/mgmt, cpuMin: 50}' >"$work/system.yaml"
 "$hostsim" install "$work/vms.yaml" "$work/system.yaml" --to "$work/rp.d" >/dev/null || exit 1
-for program in poolctl poolstat; do source "$completion_dir/$program.bash"; done
+for program in poolctl poolstat poolsync; do source "$completion_dir/$program.bash"; done
 cd "$work/files" || exit 1
 rows _poolctl 'poolctl  => disable,enable,list,load,unload' 'poolctl l => list,load' 'poolctl LIST => ' 'poolctl - => -e,-g,-h,-i,-m,-w' \
     'poolctl list - => --,-h,-v' 'poolctl load - => --,-h,-q' 'poolctl unload - => --,-h' 'poolctl enable - => --,-h' \
@@ -39,6 +39,7 @@ rows _poolctl 'poolctl  => disable,enable,list,load,unload' 'poolctl l => list,l
     'poolctl -e -g host -i - => -e,-g,-h,-i,-m,-w'
 rows _poolstat 'poolstat - => --,--csv,--help,--json,--prometheus,--version,-h,-j,-v' 'poolstat --j => --json' 'poolstat --p => --prometheus' 'poolstat -v a => a.yaml,ab.yaml' \
     'poolstat a.yaml - => --,--csv,--help,--json,--prometheus,--version,-h,-j,-v' 'poolstat -- - => -odd.yaml'
+rows _poolsync 'poolsync - => --,--help,--version,-h,-n,-q' 'poolsync -n a => a.yaml,ab.yaml' 'poolsync -- - => -odd.yaml'
 # Pool names, never run as commands; the program as typed lists them.
 all='host/opt/vms,host/opt/vms/gold,host/opt/vms/x $(touch injected),host/system/mgmt'
 rows _poolctl "poolctl enable  => $all" "poolctl enable host/opt/vms/gold h => $all" \
