@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -63,6 +64,19 @@ inline void CheckOutput(bool written) {
 
 inline void WriteOutput(const std::string& text) {
   CheckOutput(std::fwrite(text.data(), 1, text.size(), stdout) == text.size());
+}
+
+// A --help or --version answer on standard output: the exit status, 0, or 1
+// with the error on standard error when the answer cannot be written.
+inline int WriteAnswer(const std::string& text) {
+  try {
+    WriteOutput(text);
+    CheckOutput(std::fflush(stdout) == 0);
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
 }
 
 }  // namespace Table

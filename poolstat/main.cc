@@ -38,19 +38,6 @@ using Formatter = std::string (*)(const Drift::Report&);
 constexpr int kVersion = 256;  // --version and --prometheus have no short form
 constexpr int kPrometheus = 257;
 
-// --help and --version answer on standard output, and fail like the report
-// when it cannot be written.
-int PrintAnswer(const std::string& text) {
-  try {
-    Table::WriteOutput(text);
-    Table::CheckOutput(std::fflush(stdout) == 0);
-    return 0;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return 1;
-  }
-}
-
 // Returns -1 when the report should be made, else the exit status.
 int ParseOptions(int argc, char** argv, Formatter* format) {
   static const option kLongOptions[] = {{"help", no_argument, nullptr, 'h'},
@@ -64,8 +51,8 @@ int ParseOptions(int argc, char** argv, Formatter* format) {
       case 'v': *format = Poolstat::FormatCsv; break;
       case 'j': *format = Poolstat::FormatJson; break;
       case kPrometheus: *format = Poolstat::FormatPrometheus; break;
-      case 'h': return PrintAnswer(kUsage);
-      case kVersion: return PrintAnswer("poolstat (poolctl) " POOLCTL_VERSION "\n");
+      case 'h': return Table::WriteAnswer(kUsage);
+      case kVersion: return Table::WriteAnswer("poolstat (poolctl) " POOLCTL_VERSION "\n");
       default:
         std::fputs(kUsage, stderr);
         return 1;

@@ -29,19 +29,6 @@ const char kUsage[] =
 
 constexpr int kVersion = 256;  // --version has no short form
 
-// --help and --version answer on standard output, and fail when it cannot
-// be written.
-int PrintAnswer(const std::string& text) {
-  try {
-    Table::WriteOutput(text);
-    Table::CheckOutput(std::fflush(stdout) == 0);
-    return 0;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return 1;
-  }
-}
-
 // Returns -1 when the run should go on, else the exit status.
 int ParseOptions(int argc, char** argv, Poolsync::Options* options) {
   static const option kLongOptions[] = {{"help", no_argument, nullptr, 'h'},
@@ -51,8 +38,8 @@ int ParseOptions(int argc, char** argv, Poolsync::Options* options) {
     switch (opt) {
       case 'n': options->dryRun = true; break;
       case 'q': options->quiet = true; break;
-      case 'h': return PrintAnswer(kUsage);
-      case kVersion: return PrintAnswer("poolsync (poolctl) " POOLCTL_VERSION "\n");
+      case 'h': return Table::WriteAnswer(kUsage);
+      case kVersion: return Table::WriteAnswer("poolsync (poolctl) " POOLCTL_VERSION "\n");
       default:
         std::fputs(kUsage, stderr);
         return 1;

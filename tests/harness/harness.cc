@@ -142,6 +142,15 @@ RunResult Run(const std::string& program, const Args& args, const Args& env, int
   return Process(program, args, env).Wait(seconds);
 }
 
+void ExpectText(const std::string& actual, const std::string& expected) {
+  const size_t n = expected.size();
+  if (n >= 3 && expected.compare(n - 3, 3, "...") == 0) {
+    EXPECT_EQ(actual.substr(0, n - 3), expected.substr(0, n - 3));
+  } else {
+    EXPECT_EQ(actual, expected);
+  }
+}
+
 SimHost::SimHost() : dir_(TempFolder("/tmp/poolctl-e2e-XXXXXX")), db_(dir_ + "/host.db") {}
 
 SimHost::~SimHost() {

@@ -48,6 +48,9 @@ class Process {
 RunResult Run(const std::string& program, const Args& args, const Args& env = {},
               int seconds = kRunSeconds);
 
+// Fails the test unless actual is expected, or starts with it when expected ends in "...".
+void ExpectText(const std::string& actual, const std::string& expected);
+
 // A fresh simulated host: its own folder and state file, removed at the end.
 class SimHost {
  public:
