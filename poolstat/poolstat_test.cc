@@ -1,4 +1,5 @@
 // JSON's and Prometheus's escaping; the binary's tests check the layouts whole.
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -27,6 +28,16 @@ TEST(PrometheusLabel, EscapesAndUtf8) {
            {"\x80\xe2\x82", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"}}) {
     EXPECT_EQ(PrometheusLabel(in), out) << out;
   }
+}
+
+// An invalid pool's reason may hold commas and line breaks (file names do);
+// every CSV line keeps its twelve fields.
+TEST(Csv, ReasonKeepsTheFieldCount) {
+  const Drift::Pool pool{"host/opt/a", true, false, {{0, -1, -1, -1, 0}, {0, -1, 1000, -1, 0}}, "x"};
+  Report report;
+  report.pools.push_back({&pool, State::kInvalid, std::nullopt, {}, "also declared in a,b\nc.yaml"});
+  const std::string csv = FormatCsv(report);
+  EXPECT_EQ(csv.substr(csv.find('\n') + 1), "host/opt/a,invalid,declared,0,-,-,-,0,-,-,1000,also declared in a;b c.yaml\n");
 }
 
 }  // namespace

@@ -53,7 +53,13 @@ std::string TableLine(std::vector<std::string> columns) {
   return line;
 }
 
+// The last cell, the differing fields or an invalid pool's reason, keeps the
+// field count: commas become semicolons and line breaks spaces.
 std::string CsvLine(std::vector<std::string> columns) {
+  for (char& c : columns.back()) {
+    if (c == ',') c = ';';
+    if (c == '\n' || c == '\r') c = ' ';
+  }
   return Table::FormatLine(Table::kCsv, columns);
 }
 

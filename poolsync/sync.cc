@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "common/host_lock.h"
 #include "common/table.h"
@@ -89,13 +91,24 @@ const char* LeftAlone(State state) {
 }
 
 // A live child group that no definition read declares may be an annex pool
-// holding a reservation in this group that poolsync cannot see.
-const Drift::Group* UndeclaredChild(const std::string& path, const Drift::Report& report) {
-  for (const Drift::Group& g : report.undeclared) {
-    if (ParentPath(g.path) == path) return &g;
+// holding a reservation in this group that poolsync cannot see. Asked of the
+// host itself: the report names undeclared groups below host/opt only.
+std::optional<std::string> UndeclaredChild(const std::string& path,
+                                           const std::unordered_set<std::string>& declared) {
+  for (Sched::GroupId child : Sched::GetMemberGroups(Sched::GroupPathToId(path))) {
+    std::string childPath = Sched::GroupIdToPath(child);
+    if (declared.count(childPath) == 0) return childPath;
   }
-  return nullptr;
+  return std::nullopt;
 }
+
+// One pool's line, and the reservation to restore when it is repaired.
+struct Step {
+  const Drift::Pool* pool;
+  std::string line;
+  bool repair;
+  int64_t reserved;
+};
 
 void Write(const std::string& line) { Table::WriteOutput(line); }
 
@@ -118,19 +131,23 @@ int Sync(const std::vector<std::string>& files, const Options& options) {
   }
   if (invalid) return kInvalid;
 
+  // Every step is worked out before the first change, so that a value out of
+  // range stops the run before it has changed anything.
   const auto reservations = Reservations(report);
-  std::unordered_set<std::string> repaired;
+  std::unordered_set<std::string> declared;
+  for (const PoolDrift& p : report.pools) declared.insert(p.pool->name);
+  std::vector<Step> steps;
   for (const PoolDrift& p : report.pools) {
     if (p.state != State::kDrifted) {
-      const char* why = LeftAlone(p.state);
-      if (why != nullptr && !options.quiet) Write(p.pool->name + ": " + why + "\n");
+      if (const char* why = LeftAlone(p.state)) {
+        steps.push_back({p.pool, p.pool->name + ": " + why + "\n", false, 0});
+      }
       continue;
     }
-    if (const Drift::Group* child = UndeclaredChild(p.pool->name, report)) {
-      if (!options.quiet) {
-        Write(p.pool->name + ": drifted, with undeclared child " + child->path +
-              "; poolsync with the child's definition too repairs it\n");
-      }
+    if (std::optional<std::string> child = UndeclaredChild(p.pool->name, declared)) {
+      steps.push_back({p.pool, p.pool->name + ": drifted, with undeclared child " + *child +
+                                   "; poolsync with the child's definition too repairs it\n",
+                       false, 0});
       continue;
     }
     const auto found = reservations.find(p.pool->name);
@@ -139,10 +156,18 @@ int Sync(const std::vector<std::string>& files, const Options& options) {
     if (__builtin_add_overflow(expected.mem.min, reserved, &expected.mem.min)) {
       throw std::overflow_error("memory reservation of " + p.pool->name + " out of range");
     }
-    if (!options.dryRun) Repair(*p.pool, reserved);
-    Write(ChangeLine(p, expected));
+    steps.push_back({p.pool, ChangeLine(p, expected), true, reserved});
+  }
+  std::unordered_set<std::string> repaired;
+  for (const Step& step : steps) {
+    if (!step.repair) {
+      if (!options.quiet) Write(step.line);
+      continue;
+    }
+    if (!options.dryRun) Repair(*step.pool, step.reserved);
+    Write(step.line);
     Table::CheckOutput(std::fflush(stdout) == 0);
-    repaired.insert(p.pool->name);
+    repaired.insert(step.pool->name);
   }
   if (!options.quiet) {
     for (const Drift::Group& g : report.undeclared) {

@@ -21,7 +21,8 @@ TEST(Poolsync, Rows) {
   const e2e::SimHost host;
   const std::string file = host.WriteFile("pools.yaml", kDefinitions);
   const std::string bad = host.WriteFile("bad.yaml", "- {name: bad, memMin: 10, memMax: 5}\n");
-  host.Setup("mark " + file + " " + bad);
+  const std::string system = host.WriteFile("system.yaml", "- {name: host/system/mgmt, memMin: 384, memMax: 1024}\n");
+  host.Setup("mark " + file + " " + bad + " " + system);
   ASSERT_EQ(host.Poolctl({"load", file}).status, 0);
   host.SaveState("loaded");
   host.Setup("mkgroup host/opt/vm/cache --mem 0,256,-1,-1; setmem host/opt/vm 4156,4096,-1,-1");
@@ -56,6 +57,10 @@ TEST(Poolsync, Rows) {
            "host/opt/vm: drifted, with undeclared child host/opt/vm/other; poolsync with the child's definition too repairs it\n" + cache +
            "host/opt/vm/other: undeclared; poolsync repairs it once a definition names it\n", "", 2},
       {"annexed", "rmgroup host/opt/vm/cache; mkgroup host/opt/vm/other; setmem host/opt/vm 10,4096,-1,-1", {"-q", file}, 0, "", "", 2},
+      {"loaded", "mkgroup host/system/mgmt --mem 484,1024,-1,-1; mkgroup host/system/mgmt/extra --mem 100,100,-1,-1", {system}, 0,
+       "host/system/mgmt: drifted, with undeclared child host/system/mgmt/extra; poolsync with the child's definition too repairs it\n"
+       "host/opt/gold: undeclared; poolsync repairs it once a definition names it\nhost/opt/vm: undeclared; poolsync repairs it once a "
+       "definition names it\nhost/opt/vm/guest: undeclared; poolsync repairs it once a definition names it\n", "", 0},
       {"loaded", "setmem host/opt/gold 1024,2048,-1,-1", {"-q", file, bad}, 1, "", "host/opt/bad: invalid: ...", -1},
       {"loaded", "", {"-n", "--version", file}, 0, "poolsync (poolctl) " POOLCTL_VERSION "\n", "", -1},
       {"loaded", "", {"-q", "--help"}, 0, usage, "", -1},
