@@ -19,13 +19,9 @@ namespace Poolsync {
 namespace {
 
 using Drift::Allocation;
+using Drift::ParentPath;
 using Drift::PoolDrift;
 using Drift::State;
-
-std::string ParentPath(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
 
 // Annex pools borrow their memory from the parent group: the parent's
 // minimum holds the declared maximum of each annex child whose group exists,
