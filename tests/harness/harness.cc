@@ -219,4 +219,11 @@ std::string SimHost::Groups() const {
   return r.out;
 }
 
+void SimHost::ExpectOnlyReadingCalls() const {
+  std::istringstream calls(Hostsim({"calls"}).out);
+  for (std::string call, node; calls >> call >> node; calls.ignore(1 << 20, '\n')) {
+    EXPECT_TRUE(call != "KNI_Set" || node == "sched_groupPathNameToID") << node;
+  }
+}
+
 }  // namespace e2e

@@ -82,6 +82,9 @@ class SimHost {
 
   // "hostsim groups"; fails the test when hostsim fails.
   std::string Groups() const;
+  // Fails the test when the traced calls ("hostsim trace on") changed a group: every Set
+  // but a path lookup.
+  void ExpectOnlyReadingCalls() const;
 
  private:
   std::string dir_, db_;
